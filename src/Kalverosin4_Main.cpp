@@ -1,0 +1,373 @@
+// The application core: start-up and timers, the cockpit, the main loop, the
+// sequencer clock and all MIDI output.
+#include "Kalverosin4.h"
+#include "MidiAlsaSeq.h"
+
+#include <allegro/platform/aintunix.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// ===========================================================================
+// Start-up and timers
+// ===========================================================================
+
+std::atomic<int> timerCounter{0};
+int timerCounter_last = -1;
+std::atomic<int> FrameTimer{0};
+bool exitnow = false;
+
+namespace {
+
+constexpr int FrameRate = 50;
+constexpr int init_tempo = 120;
+constexpr int TicksPerBeat = 48;
+constexpr int TimerUnitsPerMinute = 71590860;  // 60 x TIMERS_PER_SECOND
+
+void install_tick_timer(int period) { install_int_ex(timerCounter_Updater, period); }
+
+void stop_without_graphics()
+{
+    allegro_message("Unable to set graphic mode!");
+    std::exit(0);
+}
+
+}  // namespace
+
+void timerCounter_Updater() { timerCounter.fetch_add(1); }
+END_OF_FUNCTION(timerCounter_Updater)
+
+void FrameTimerUpdater() { FrameTimer.fetch_add(1); }
+END_OF_FUNCTION(FrameTimerUpdater)
+
+int tick_period(int tempo) { return TimerUnitsPerMinute / (tempo * TicksPerBeat); }
+
+void (*installTickPeriod)(int period) = install_tick_timer;
+
+void register_midi_drivers()
+{
+    _unix_register_midi_driver(MIDI_ALSA_SEQ, &midi_alsa_seq, TRUE, 1);
+    _unix_register_midi_driver(MIDI_CAPTURE, &midi_capture, FALSE, 0);
+}
+
+void init()
+{
+    // Without a display there is no system driver, and every later call would crash.
+    if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_graphics();
+    set_color_depth(16);
+    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_graphics();
+    install_keyboard();
+    install_timer();
+    install_mouse();
+    // Our own drivers must be known before the sound system picks one.
+    register_midi_drivers();
+    install_sound(DIGI_AUTODETECT, MIDI_AUTODETECT, nullptr);
+    install_int_ex(timerCounter_Updater, tick_period(init_tempo));
+    install_int_ex(FrameTimerUpdater, BPS_TO_TIMER(FrameRate));
+}
+
+// ===========================================================================
+// MIDI output
+// ===========================================================================
+
+// Drivers without raw output (DIGMID) still play messages through midi_out.
+void send_midi(int status, int data1, int data2)
+{
+    if (midi_driver && midi_driver->raw_midi) {
+        midi_driver->raw_midi(status);
+        midi_driver->raw_midi(data1);
+        midi_driver->raw_midi(data2);
+        return;
+    }
+    unsigned char message[] = {static_cast<unsigned char>(status), static_cast<unsigned char>(data1),
+                               static_cast<unsigned char>(data2)};
+    midi_out(message, 3);
+}
+
+// ===========================================================================
+// Cockpit
+// ===========================================================================
+
+namespace {
+
+constexpr int StartstopId = 5000;
+constexpr int ExitId = 5500;
+constexpr int SpeedTensId = 6001;
+constexpr int SpeedDisId = 6002;
+constexpr int SpeedUnitsId = 6003;
+constexpr int ChannelFaderId = 7000;
+constexpr int ChannelDisId = 7001;
+constexpr int GlyphWidth = 7;
+
+// The driver name always ends at x = 620, its label 21 pixels before it.
+int driver_label_x(const char* driverName)
+{
+    return 459 - GlyphWidth * static_cast<int>(std::strlen(driverName));
+}
+
+}  // namespace
+
+Cockpit::Cockpit(Skin skin, const char* driverName)
+    : titleText(skin, 20, 20, "KALVEROSIN 4", 1),
+      driverLabelText(skin, driver_label_x(driverName), 20, "detected midi driver", 0),
+      driverNameText(skin, driver_label_x(driverName) + 161, 20, driverName, 0),
+      startstopButton(StartstopId, skin, 195, 430, 0),
+      startstopText(skin, 215, 431, "STARTSTOP", 0),
+      exitButton(ExitId, skin, 25, 430, 0),
+      exitText(skin, 45, 431, "EXIT", 0),
+      speedTensFader(SpeedTensId, skin, 450, 430, 72, 4, 24, init_tempo / 10, 21),
+      speedUnitsFader(SpeedUnitsId, skin, 547, 430, 72, 0, 9, init_tempo % 10, 10),
+      speedDis(SpeedDisId, skin, 522, 430, init_tempo),
+      speedText(skin, 410, 431, "SPEED", 0),
+      channelFader(ChannelFaderId, skin, 450, 445, 144, 1, 16, 1, 17),
+      channelDis(ChannelDisId, skin, 593, 444, 1),
+      channelText(skin, 361, 447, "MIDI CHANNEL", 0)
+{
+}
+
+void Cockpit::draw_first(Schirm& schirm, Skin& skin)
+{
+    schirm.put(skin.cock(10));
+    schirm.put(skin.cock(420));
+    schirm.put({skin.rowbind, 195, 235, 0});
+    schirm.put(titleText.draw());
+    schirm.put(driverLabelText.draw());
+    schirm.put(driverNameText.draw());
+    schirm.put(startstopButton.draw(0));
+    schirm.put(startstopText.draw());
+    schirm.put(exitButton.draw(0));
+    schirm.put(exitText.draw());
+    schirm.put(speedTensFader.draw(0));
+    schirm.put(speedUnitsFader.draw(0));
+    schirm.put(speedDis.draw(0));
+    schirm.put(speedText.draw());
+    schirm.put(channelFader.draw(0));
+    schirm.put(channelDis.draw(0));
+    schirm.put(channelText.draw());
+}
+
+int Cockpit::tempo() const { return 10 * speedTensFader.value + speedUnitsFader.value; }
+
+// ===========================================================================
+// Main loop
+// ===========================================================================
+
+namespace {
+
+constexpr int UpperControllerRowId = 3000;
+constexpr int LowerControllerRowId = 3000;  // the two controller rows share their widget ids
+constexpr int GateRowId = 1000;
+constexpr int NoteRowId = 2000;
+constexpr int RowX = 10;
+constexpr int RefreshedItems = 34;      // items 0 to 33 of every row, every frame
+constexpr int NoteRowRefreshed = 37;    // the note row's 34 to 36 answer nothing
+constexpr int ControllerFaderItem = 34;
+constexpr int ControllerDisItem = 35;
+
+const char* selected_driver_name() { return midi_driver && midi_driver->ascii_name ? midi_driver->ascii_name : ""; }
+
+template <class Row>
+void draw_row(Schirm& schirm, Row& row)
+{
+    schirm.put(row.drawpanel());
+    for (int i = 0; i < row.items; ++i) schirm.put(row.draw(i));
+}
+
+template <class Row>
+void refresh_items(Schirm& schirm, Row& row, int count)
+{
+    for (int i = 0; i < count; ++i) schirm.put(row.refresh(i));
+}
+
+}  // namespace
+
+Sequencer::Sequencer(Schirm& schirm, Skin skin)
+    : schirm(schirm),
+      skin(skin),
+      upperControllerRow(UpperControllerRowId, skin, RowX, 75),
+      lowerControllerRow(LowerControllerRowId, skin, RowX, 155),
+      gateRow(GateRowId, skin, RowX, 325),
+      noteRow(NoteRowId, skin, RowX, 245),
+      cockpit(skin, selected_driver_name()),
+      midiChannel(0),
+      lastNote(0),
+      nextNote(0)
+{
+}
+
+void Sequencer::draw_first_picture()
+{
+    schirm.put(skin.panel());
+    draw_row(schirm, upperControllerRow);
+    draw_row(schirm, lowerControllerRow);
+    draw_row(schirm, gateRow);
+    draw_row(schirm, noteRow);
+    cockpit.draw_first(schirm, skin);
+}
+
+bool Sequencer::running() { return cockpit.startstopButton.get_state() == 1; }
+
+void Sequencer::pass()
+{
+    if (running()) handle_ticks();
+    if (FrameTimer.load() <= 0) return;
+    draw_frame();
+}
+
+void Sequencer::draw_frame()
+{
+    schirm.refresh();
+    FrameTimer.fetch_sub(1);
+    poll_mouse();
+    refresh_controller_row(upperControllerRow);
+    refresh_controller_row(lowerControllerRow);
+    refresh_items(schirm, gateRow, RefreshedItems);
+    refresh_items(schirm, noteRow, NoteRowRefreshed);
+    refresh_cockpit();
+}
+
+// The controller number can be changed only while the transport is stopped.
+void Sequencer::refresh_controller_row(Row_Mode& row)
+{
+    refresh_items(schirm, row, RefreshedItems);
+    if (running()) return;
+    schirm.put(row.refresh(ControllerFaderItem));
+    schirm.put(row.refresh(ControllerDisItem));
+}
+
+void Sequencer::refresh_cockpit()
+{
+    schirm.put(cockpit.speedTensFader.refresh());
+    schirm.put(cockpit.speedUnitsFader.refresh());
+    blitz_struct speed = cockpit.speedDis.refresh(cockpit.tempo());
+    bool tempoChanged = speed.bitmap != nullptr;
+    schirm.put(speed);
+    if (tempoChanged) installTickPeriod(tick_period(cockpit.speedDis.value));
+
+    schirm.put(cockpit.channelFader.refresh());
+    blitz_struct channel = cockpit.channelDis.refresh(cockpit.channelFader.value);
+    bool channelChanged = channel.bitmap != nullptr;
+    schirm.put(channel);
+    if (channelChanged) {
+        all_notes_off();
+        midiChannel = cockpit.channelFader.value - 1;
+    }
+
+    blitz_struct startstop = cockpit.startstopButton.refresh();
+    schirm.put(startstop);
+    if (startstop.mode == 1) start_transport();
+    if (startstop.mode == 2) stop_transport();
+
+    blitz_struct exit = cockpit.exitButton.refresh();
+    schirm.put(exit);
+    if (exit.mode == 1) {
+        all_notes_off();
+        exitnow = true;
+    }
+}
+
+// ===========================================================================
+// Sequencer clock and transport
+// ===========================================================================
+
+namespace {
+
+constexpr int ControlChange = 0xB0;
+constexpr int NoteOff = 0x80;
+constexpr int NoteOn = 0x90;
+constexpr int AllNotesOff = 0x7B;
+constexpr int MidiChannels = 16;
+
+}  // namespace
+
+// Every tick since the last one handled is handled in order, so a row whose
+// step falls on a tick that a long frame hid still steps; more than a beat
+// behind, the clock jumps to the present instead of racing through the past.
+void Sequencer::handle_ticks()
+{
+    int t = timerCounter.load();
+    if (t == timerCounter_last) return;
+    int owed = t - timerCounter_last;
+    int first = (owed > 0 && owed <= TicksPerBeat) ? timerCounter_last + 1 : t;
+    timerCounter_last = t;
+    for (int tick = first; tick <= t; ++tick) handle_tick(tick);
+}
+
+void Sequencer::handle_tick(int t)
+{
+    for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
+        if (t % row->rate != 0) continue;
+        int value = row->step();
+        int controller = row->controllerDis.value;
+        if (controller != 0) send_midi(ControlChange + midiChannel, controller, value);
+    }
+    if (t % noteRow.rate == 0) nextNote = noteRow.step();
+    if (t % gateRow.rate == 0) {
+        int velocity = gateRow.step();
+        send_midi(NoteOff + midiChannel, lastNote, 0x7F);
+        lastNote = nextNote;
+        send_midi(NoteOn + midiChannel, lastNote, velocity);
+    }
+}
+
+// Tick 0 is handled even when the timer has already counted past it.
+void Sequencer::start_transport()
+{
+    timerCounter.store(0);
+    timerCounter_last = -1;
+    upperControllerRow.ready();
+    lowerControllerRow.ready();
+    gateRow.ready();
+    noteRow.ready();
+}
+
+void Sequencer::stop_transport()
+{
+    for (ButLed* bar : {&upperControllerRow.loopBar, &lowerControllerRow.loopBar, &gateRow.loopBar, &noteRow.loopBar}) {
+        bar->current = 0;
+        bar->redraw = true;
+    }
+    all_notes_off();
+}
+
+void Sequencer::all_notes_off()
+{
+    for (int channel = 0; channel < MidiChannels; ++channel) send_midi(ControlChange + channel, AllNotesOff, 0);
+}
+
+// ===========================================================================
+// The program
+// ===========================================================================
+
+namespace {
+
+// A broken skin ends the program in order: the window closes first, so that no
+// half-drawn panel stays on screen behind the message.
+int stop_for_bad_skin(const SkinError& error)
+{
+    std::fprintf(stderr, "Kalverosin 4: %s\n", error.what());
+    set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
+    allegro_message("%s\n", error.what());
+    allegro_exit();
+    return EXIT_FAILURE;
+}
+
+}  // namespace
+
+int run_kalverosin()
+{
+    init();
+    try {
+        Schirm schirm;
+        Sequencer sequencer(schirm, Skin());
+        sequencer.draw_first_picture();
+        rest(500);
+        while (!exitnow) sequencer.pass();
+    } catch (const SkinError& error) {
+        return stop_for_bad_skin(error);
+    }
+    allegro_exit();
+    return EXIT_SUCCESS;
+}

@@ -1,0 +1,69 @@
+// A MIDI driver that records every raw byte the sequencer sends, with a
+// monotonic timestamp, to the file named in Allegro's configuration:
+//
+//   [sound]
+//   midi_card = CAPT
+//   capture_file = /path/to/capture.txt
+//
+// One line per byte: microseconds, a space, the byte in hexadecimal.
+#include "Kalverosin4.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+int captureFile = -1;
+
+long long monotonic_microseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+int capture_detect(int input) { return input ? FALSE : TRUE; }
+
+int capture_init(int input, int)
+{
+    if (input) return -1;
+    const char* path = get_config_string("sound", "capture_file", nullptr);
+    if (!path || !*path) return -1;
+    captureFile = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return captureFile < 0 ? -1 : 0;
+}
+
+void capture_exit(int)
+{
+    if (captureFile >= 0) close(captureFile);
+    captureFile = -1;
+}
+
+// Written at once, unbuffered, so that a reader sees each byte as it leaves.
+void capture_raw_midi(int data)
+{
+    if (captureFile < 0) return;
+    char line[40];
+    int length = std::snprintf(line, sizeof line, "%lld %02X\n", monotonic_microseconds(), data & 0xFF);
+    if (write(captureFile, line, static_cast<size_t>(length)) < 0) return;
+}
+
+}  // namespace
+
+MIDI_DRIVER midi_capture = {
+    MIDI_CAPTURE,
+    "MIDI capture",
+    "Records raw MIDI bytes to a file",
+    "MIDI capture",
+    16, 0, 16, 16, -1, -1,
+    capture_detect,
+    capture_init,
+    capture_exit,
+    nullptr,
+    nullptr,
+    capture_raw_midi,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
