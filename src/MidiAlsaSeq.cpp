@@ -1,0 +1,162 @@
+#include "MidiAlsaSeq.h"
+
+#include <alsa/asoundlib.h>
+
+#include <cstdio>
+
+const AlsaSeqCalls alsaLibSeqCalls = {
+    snd_seq_open,          snd_seq_set_client_name,     snd_seq_create_simple_port, snd_seq_parse_address,
+    snd_seq_connect_to,    snd_seq_event_output_direct, snd_seq_close,
+};
+
+AlsaSeqCalls alsaSeqCalls = alsaLibSeqCalls;
+
+namespace {
+
+constexpr const char* ClientName = "Kalverosin 4";
+constexpr const char* PortName = "MIDI Out";
+// Only system exclusive messages need more; longer ones go out in pieces of this size.
+constexpr size_t EncoderBufferSize = 256;
+
+struct Client {
+    snd_seq_t* seq = nullptr;
+    snd_midi_event_t* encoder = nullptr;
+    int port = -1;
+    bool outputFailureReported = false;
+};
+
+Client client;
+
+void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
+// Without a sequencer alsa-lib prints its own complaint; Allegro then tries the
+// next driver, so that would only alarm the user.
+int open_quietly(snd_seq_t** seq)
+{
+    snd_lib_error_handler_t previous = snd_lib_error;
+    snd_lib_error_set_handler(ignore_alsa_error);
+    int result = alsaSeqCalls.open(seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK);
+    snd_lib_error_set_handler(previous);
+    return result;
+}
+
+void report_missing_sequencer()
+{
+    ustrzcpy(allegro_error, ALLEGRO_ERROR_SIZE, get_config_text("No ALSA sequencer available"));
+}
+
+int create_output_port(snd_seq_t* seq)
+{
+    if (alsaSeqCalls.set_client_name(seq, ClientName) < 0) return -1;
+    return alsaSeqCalls.create_simple_port(seq, PortName, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+}
+
+bool open_client()
+{
+    snd_seq_t* seq = nullptr;
+    if (open_quietly(&seq) < 0) return false;
+    int port = create_output_port(seq);
+    snd_midi_event_t* encoder = nullptr;
+    if (port < 0 || snd_midi_event_new(EncoderBufferSize, &encoder) < 0) {
+        alsaSeqCalls.close(seq);
+        return false;
+    }
+    client = Client{seq, encoder, port, false};
+    return true;
+}
+
+void close_client()
+{
+    if (client.encoder) snd_midi_event_free(client.encoder);
+    if (client.seq) alsaSeqCalls.close(client.seq);
+    client = Client{};
+}
+
+// A missing synth must not cost the user the sequencer: they can still connect
+// the port later with aconnect or a patchbay.
+void connect_configured_destination()
+{
+    const char* destination = get_config_string("sound", "alsa_seq_connect", nullptr);
+    if (!destination || !*destination) return;
+    snd_seq_addr_t address{};
+    int result = alsaSeqCalls.parse_address(client.seq, &address, destination);
+    if (result >= 0) result = alsaSeqCalls.connect_to(client.seq, client.port, address.client, address.port);
+    if (result < 0)
+        std::fprintf(stderr, "%s: cannot connect the MIDI output to \"%s\": %s\n", ClientName, destination,
+                     snd_strerror(result));
+}
+
+// Called for every dropped event, possibly many per second: say it once.
+void report_output_failure(int error)
+{
+    if (client.outputFailureReported) return;
+    client.outputFailureReported = true;
+    std::fprintf(stderr, "%s: MIDI events are being dropped: %s\n", ClientName, snd_strerror(error));
+}
+
+// The client is non-blocking, so a full kernel pool drops the event instead of
+// stalling the main loop.
+void send_to_subscribers(snd_seq_event_t& event)
+{
+    snd_seq_ev_set_source(&event, client.port);
+    snd_seq_ev_set_subs(&event);
+    snd_seq_ev_set_direct(&event);
+    int result = alsaSeqCalls.event_output_direct(client.seq, &event);
+    if (result < 0) report_output_failure(result);
+}
+
+int alsa_seq_detect(int input)
+{
+    if (input) return FALSE;
+    if (client.seq) return TRUE;
+    snd_seq_t* seq = nullptr;
+    if (open_quietly(&seq) < 0) {
+        report_missing_sequencer();
+        return FALSE;
+    }
+    alsaSeqCalls.close(seq);
+    return TRUE;
+}
+
+int alsa_seq_init(int input, int)
+{
+    if (input) return -1;
+    if (client.seq) return 0;
+    if (!open_client()) {
+        report_missing_sequencer();
+        return -1;
+    }
+    connect_configured_destination();
+    return 0;
+}
+
+void alsa_seq_exit(int input)
+{
+    if (!input) close_client();
+}
+
+void alsa_seq_raw_midi(int data)
+{
+    if (!client.seq) return;
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    if (snd_midi_event_encode_byte(client.encoder, data & 0xFF, &event) == 1) send_to_subscribers(event);
+}
+
+}  // namespace
+
+MIDI_DRIVER midi_alsa_seq = {
+    MIDI_ALSA_SEQ,
+    "ALSA Sequencer",
+    "ALSA sequencer client Kalverosin 4",
+    "ALSA Sequencer",
+    16, 0, 16, 16, -1, -1,
+    alsa_seq_detect,
+    alsa_seq_init,
+    alsa_seq_exit,
+    nullptr,
+    nullptr,
+    alsa_seq_raw_midi,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};

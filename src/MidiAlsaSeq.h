@@ -1,0 +1,34 @@
+// MIDI output on Linux as an ALSA sequencer client: "Kalverosin 4" with one
+// output port, which sends every complete message at once to its subscribers.
+// Allegro's own raw-MIDI driver gives up after the fourth byte, and synths on
+// Linux are reached through the sequencer anyway (PipeWire provides one too).
+//
+// To connect the port at start, name a destination as aconnect would:
+//
+//   [sound]
+//   alsa_seq_connect = 128:0        (or a client name, e.g. FLUID Synth)
+#pragma once
+
+#include <allegro.h>
+
+typedef struct _snd_seq snd_seq_t;
+typedef struct snd_seq_addr snd_seq_addr_t;
+typedef struct snd_seq_event snd_seq_event_t;
+
+inline constexpr int MIDI_ALSA_SEQ = AL_ID('A', 'S', 'E', 'Q');
+extern MIDI_DRIVER midi_alsa_seq;
+
+// The alsa-lib sequencer calls the driver makes, so that tests can stand in for
+// the kernel. The MIDI byte encoder is not among them: tests see its real output.
+struct AlsaSeqCalls {
+    int (*open)(snd_seq_t** seq, const char* name, int streams, int mode);
+    int (*set_client_name)(snd_seq_t* seq, const char* name);
+    int (*create_simple_port)(snd_seq_t* seq, const char* name, unsigned int caps, unsigned int type);
+    int (*parse_address)(snd_seq_t* seq, snd_seq_addr_t* address, const char* text);
+    int (*connect_to)(snd_seq_t* seq, int port, int destinationClient, int destinationPort);
+    int (*event_output_direct)(snd_seq_t* seq, snd_seq_event_t* event);
+    int (*close)(snd_seq_t* seq);
+};
+
+extern const AlsaSeqCalls alsaLibSeqCalls;
+extern AlsaSeqCalls alsaSeqCalls;

@@ -1,0 +1,154 @@
+// Sends a known list of MIDI messages through the ALSA sequencer driver, byte by
+// byte as the sequencer does, so that a real kernel sequencer can be listened to.
+//
+//   alsa_vm_sender [--connect DESTINATION] [--wait-for-subscriber]
+//
+// --connect puts the destination into Allegro's configuration, where the driver
+// looks for it at start; without it the usual allegro.cfg search applies.
+// --wait-for-subscriber holds the messages back until someone has subscribed to
+// the port, since events sent before that reach nobody.
+// Exit status: 0 sent, 1 the driver did not start, 2 nobody subscribed in time,
+// 64 a usage error.
+#include "MidiAlsaSeq.h"
+
+#include <alsa/asoundlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Message = std::vector<int>;
+
+constexpr int ControlChange = 0xB0;
+constexpr int NoteOff = 0x80;
+constexpr int NoteOn = 0x90;
+constexpr int AllNotesOff = 0x7B;
+
+// What the sequencer sends, in order. The VM test expects exactly these.
+std::vector<Message> messages()
+{
+    std::vector<Message> list = {
+        {ControlChange, 0x01, 0x40},
+        {ControlChange, 0x01, 0x40},
+        {NoteOff, 0x00, 0x7F},
+        {NoteOn, 0x24, 0x40},
+        {NoteOn, 0x24, 0x00},
+    };
+    for (int channel = 0; channel < 16; ++channel) list.push_back({ControlChange + channel, AllNotesOff, 0x00});
+    list.push_back({NoteOn + 1, 0x30, 0x7F});
+    return list;
+}
+
+void send(const Message& message)
+{
+    for (int byte : message) midi_alsa_seq.raw_midi(byte);
+}
+
+struct Options {
+    const char* destination = nullptr;
+    bool waitForSubscriber = false;
+};
+
+bool parse_options(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--connect") == 0 && i + 1 < argc)
+            options.destination = argv[++i];
+        else if (std::strcmp(argv[i], "--wait-for-subscriber") == 0)
+            options.waitForSubscriber = true;
+        else
+            return false;
+    }
+    return true;
+}
+
+void configure_destination(const char* destination)
+{
+    std::string config = std::string("[sound]\nalsa_seq_connect = ") + destination + "\n";
+    override_config_data(config.c_str(), static_cast<int>(config.size()));
+}
+
+// The driver keeps its client to itself, so look for it by name like aconnect does.
+bool find_driver_port(snd_seq_t* seq, snd_seq_addr_t& address)
+{
+    snd_seq_client_info_t* client;
+    snd_seq_port_info_t* port;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&port);
+    snd_seq_client_info_set_client(client, -1);
+    while (snd_seq_query_next_client(seq, client) >= 0) {
+        if (std::strcmp(snd_seq_client_info_get_name(client), "Kalverosin 4") != 0) continue;
+        snd_seq_port_info_set_client(port, snd_seq_client_info_get_client(client));
+        snd_seq_port_info_set_port(port, -1);
+        if (snd_seq_query_next_port(seq, port) < 0) return false;
+        address = *snd_seq_port_info_get_addr(port);
+        return true;
+    }
+    return false;
+}
+
+bool has_subscriber(snd_seq_t* seq, const snd_seq_addr_t& address)
+{
+    snd_seq_query_subscribe_t* query;
+    snd_seq_query_subscribe_alloca(&query);
+    snd_seq_query_subscribe_set_root(query, &address);
+    snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
+    snd_seq_query_subscribe_set_index(query, 0);
+    return snd_seq_query_port_subscribers(seq, query) >= 0;
+}
+
+bool wait_for_subscriber(std::chrono::seconds patience)
+{
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return false;
+    snd_seq_addr_t address{};
+    bool subscribed = false;
+    auto deadline = std::chrono::steady_clock::now() + patience;
+    if (find_driver_port(seq, address)) {
+        while (!(subscribed = has_subscriber(seq, address)) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    snd_seq_close(seq);
+    return subscribed;
+}
+
+bool start_driver()
+{
+    if (!midi_alsa_seq.detect(FALSE)) return false;
+    return midi_alsa_seq.init(FALSE, midi_alsa_seq.def_voices) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parse_options(argc, argv, options)) {
+        std::fprintf(stderr, "usage: %s [--connect DESTINATION] [--wait-for-subscriber]\n", argv[0]);
+        return 64;
+    }
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    if (options.destination) configure_destination(options.destination);
+    if (!start_driver()) {
+        std::fprintf(stderr, "alsa_vm_sender: the driver did not start: %s\n", allegro_error);
+        return 1;
+    }
+    if (options.waitForSubscriber && !wait_for_subscriber(std::chrono::seconds(10))) {
+        std::fprintf(stderr, "alsa_vm_sender: nobody subscribed to the driver's port\n");
+        midi_alsa_seq.exit(FALSE);
+        return 2;
+    }
+    std::vector<Message> list = messages();
+    for (const Message& message : list) send(message);
+    midi_alsa_seq.exit(FALSE);
+    std::printf("alsa_vm_sender: sent %zu messages\n", list.size());
+    return 0;
+}
+END_OF_MAIN()

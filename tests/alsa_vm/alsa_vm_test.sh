@@ -1,0 +1,146 @@
+#!/bin/bash
+# MIDI output through a real kernel ALSA sequencer: runs alsa_vm_sender in a
+# small VM (alsa-vm/run-in-vm.sh) and compares what aseqdump heard, line by line
+# and in order, with what the sender sent.
+#
+#   alsa_vm_test.sh PATH/TO/alsa_vm_sender
+#
+# Three runs: the destination from Allegro's configuration as client:port, the
+# destination by client name from an allegro.cfg, and an unknown destination
+# with aseqdump subscribing from outside.
+set -uo pipefail
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+RUN_IN_VM=$HERE/alsa-vm/run-in-vm.sh
+SENDER=${1:?usage: alsa_vm_test.sh PATH/TO/alsa_vm_sender}
+
+require() {
+	local tool=$1 package=$2
+	command -v "$tool" >/dev/null && return
+	echo "alsa_vm_test: $tool is missing: apt-get install $package" >&2
+	exit 1
+}
+
+require_kernel_with_sequencer() {
+	local kernel
+	for kernel in /boot/vmlinuz-*; do
+		[ -r "$kernel" ] || continue
+		ls /lib/modules/"${kernel#/boot/vmlinuz-}"/kernel/sound/core/seq/snd-seq.ko* >/dev/null 2>&1 && return
+	done
+	echo "alsa_vm_test: no readable /boot/vmlinuz-* with ALSA sequencer modules: apt-get install linux-image-amd64" >&2
+	exit 1
+}
+
+require qemu-system-x86_64 qemu-system-x86
+require busybox busybox-static
+require aseqdump alsa-utils
+require aconnect alsa-utils
+require modprobe kmod
+require cpio cpio
+# Without these the VM boots the compressed kernel, twice as slowly.
+require readelf binutils
+require xz xz-utils
+require_kernel_with_sequencer
+[ -x "$SENDER" ] || { echo "alsa_vm_test: no sender program at $SENDER" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+# aseqdump's view of the sender's messages. It prints a Note On with velocity 0
+# as "Note off" without a velocity, and a real Note Off with one, so the fifth
+# line shows that the Note On arrived as it was sent.
+expected_events() {
+	local from=$1 channel
+	printf '%s\n' \
+		"$from   Control change          0, controller 1, value 64" \
+		"$from   Control change          0, controller 1, value 64" \
+		"$from   Note off                0, note 0, velocity 127" \
+		"$from   Note on                 0, note 36, velocity 64" \
+		"$from   Note off                0, note 36"
+	for channel in $(seq 0 15); do
+		printf '%s   Control change         %2d, controller 123, value 0\n' "$from" "$channel"
+	done
+	printf '%s\n' "$from   Note on                 1, note 48, velocity 127"
+}
+
+# The whole session at aseqdump's port, from its subscription to its end.
+expected_dump() {
+	local from=$1 to=$2
+	printf '%s\n' "Waiting for data. Press Ctrl+C to end." "Source  Event                  Ch  Data"
+	printf '  0:1   Port subscribed            %s -> %s\n' "$from" "$to"
+	expected_events "$from"
+	printf '  0:1   Port unsubscribed          %s -> %s\n' "$from" "$to"
+}
+
+# One vCPU each: three single-CPU VMs side by side take a third of the time
+# of three two-CPU VMs one after the other.
+export ALSA_VM_SMP=${ALSA_VM_SMP:-1}
+
+# start_case DIR [ENV=VALUE...] -- SENDER_ARGS...
+start_case() {
+	local out=$1 settings=()
+	shift
+	while [ "$1" != -- ]; do settings+=("$1"); shift; done
+	shift
+	mkdir -p "$out"
+	(
+		status=0
+		env "${settings[@]}" ALSA_VM_OUT_DIR="$out" "$RUN_IN_VM" "$SENDER" "$@" \
+			> "$out/harness.txt" 2> "$out/harness.err" || status=$?
+		echo "$status" > "$out/exit"
+	) &
+}
+
+passed=0
+failed=0
+
+fail() {
+	echo "FAIL: $*"
+	failed=$((failed + 1))
+}
+
+# check_case DIR NAME PROGRAM_MESSAGE
+check_case() {
+	local out=$1 name=$2 program_message=$3 status
+	status=$(cat "$out/exit" 2>/dev/null || echo "none")
+	if [ "$status" != 0 ]; then
+		fail "$name: the run ended with status $status"
+		cat "$out/harness.txt" "$out/harness.err"
+		return
+	fi
+	# The sender's client is the first one after aseqdump (128).
+	expected_dump 129:0 128:0 > "$out/expected.txt"
+	if ! diff -u "$out/expected.txt" "$out/aseqdump.txt" > "$out/diff.txt"; then
+		fail "$name: aseqdump heard something else"
+		cat "$out/diff.txt" "$out/program.txt"
+		return
+	fi
+	if ! grep -qF -- "$program_message" "$out/program.txt"; then
+		fail "$name: the sender did not say: $program_message"
+		cat "$out/program.txt"
+		return
+	fi
+	echo "ok: $name ($(grep -o 'VM run took .*' "$out/harness.err"))"
+	passed=$((passed + 1))
+}
+
+started=$SECONDS
+
+start_case "$WORK/by-address" -- --connect @DEST@
+
+mkdir -p "$WORK/config"
+printf '[sound]\nalsa_seq_connect = aseqdump\n' > "$WORK/config/allegro.cfg"
+start_case "$WORK/by-name" ALSA_VM_FILES="$WORK/config/allegro.cfg" ALSA_VM_GUEST_ALLEGRO="$WORK/config" --
+
+start_case "$WORK/unknown" SUBSCRIBE="Kalverosin 4" -- --connect "No Such Synth" --wait-for-subscriber
+
+wait
+
+check_case "$WORK/by-address" "destination client:port from the configuration" "sent 22 messages"
+check_case "$WORK/by-name" "destination by client name from allegro.cfg" "sent 22 messages"
+check_case "$WORK/unknown" "unknown destination reported, output still reaches a subscriber" \
+	'cannot connect the MIDI output to "No Such Synth"'
+
+echo "alsa_vm_test: $((SECONDS - started)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
