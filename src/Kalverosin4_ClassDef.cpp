@@ -160,20 +160,33 @@ SkinError::SkinError(const std::string& path, const std::string& problem)
 
 Skin::Skin() : Skin(std::string()) {}
 
+namespace {
+
+BITMAP* load_skin_file(const std::string& path, DrawnSize need)
+{
+    BITMAP* picture = load_bitmap(path.c_str(), nullptr);
+    if (!picture) throw SkinError(path, "it is missing or not a readable Windows bitmap.");
+    if (picture->w >= need.w && picture->h >= need.h) return picture;
+    std::string size = std::to_string(picture->w) + " x " + std::to_string(picture->h);
+    destroy_bitmap(picture);
+    throw SkinError(path, "it is " + size + " pixels, but at least " + std::to_string(need.w) + " x " +
+                              std::to_string(need.h) + " are drawn.");
+}
+
+}  // namespace
+
+// A skin that cannot be completed gives back what it had loaded.
 Skin::Skin(const std::string& directory)
 {
-    for (int i = 0; i < SkinSlots; ++i) {
-        std::string path = directory.empty() ? file_names[i] : directory + "/" + file_names[i];
-        BITMAP* picture = load_bitmap(path.c_str(), nullptr);
-        if (!picture) throw SkinError(path, "it is missing or not a readable Windows bitmap.");
-        DrawnSize need = drawn_size(i);
-        if (picture->w < need.w || picture->h < need.h) {
-            std::string size = std::to_string(picture->w) + " x " + std::to_string(picture->h);
-            destroy_bitmap(picture);
-            throw SkinError(path, "it is " + size + " pixels, but at least " + std::to_string(need.w) +
-                                      " x " + std::to_string(need.h) + " are drawn.");
+    int loaded = 0;
+    try {
+        for (; loaded < SkinSlots; ++loaded) {
+            std::string path = directory.empty() ? file_names[loaded] : directory + "/" + file_names[loaded];
+            *slot(loaded) = load_skin_file(path, drawn_size(loaded));
         }
-        *slot(i) = picture;
+    } catch (const SkinError&) {
+        while (loaded > 0) destroy_bitmap(*slot(--loaded));
+        throw;
     }
 }
 

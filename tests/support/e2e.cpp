@@ -1,5 +1,9 @@
 #include "e2e.h"
 
+#include "headless.h"
+
+#include <gtest/gtest.h>
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
@@ -103,6 +107,8 @@ Program::Program(const std::vector<std::string>& skinFilesToDrop)
     capture_path = directory + "/capture.txt";
     stderr_path = directory + "/stderr.txt";
     std::ofstream(directory + "/allegro.cfg") << "[sound]\nmidi_card = CAPT\ncapture_file = " << capture_path << "\n";
+    // The pointer waits outside the window, so that the program starts with nothing hovered.
+    shell("xdotool mousemove 790 590");
 
     pid = fork();
     if (pid == 0) {
@@ -220,6 +226,8 @@ void Program::click(int x, int y)
 
 void Program::keys(const std::string& keysyms) { shell("xdotool key --delay 20 " + keysyms); }
 
+void Program::park() { move(ParkX, ParkY); }
+
 // Read from the root window: the program draws into a child window whose own
 // image Xvfb does not keep.
 std::vector<unsigned short> Program::screenshot()
@@ -240,4 +248,126 @@ std::vector<unsigned short> Program::screenshot()
     }
     XCloseDisplay(display);
     return pixels;
+}
+
+// ---------------------------------------------------------------------------
+// The panel as the headless composition predicts it
+// ---------------------------------------------------------------------------
+
+std::vector<unsigned short> headless_first_picture(const char* driverName)
+{
+    start_headless_allegro();
+    static MIDI_DRIVER named = MidiRecorder::driver;
+    named.ascii_name = driverName;
+    midi_driver = &named;
+    pointer_at(-100, -100, 0);
+    toset = 0;
+    Schirm schirm;
+    Sequencer sequencer(schirm, real_skin());
+    sequencer.draw_first_picture();
+    std::vector<unsigned short> pixels;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) pixels.push_back(static_cast<unsigned short>(getpixel(schirm.surface, x, y)));
+    show_mouse(nullptr);
+    destroy_bitmap(schirm.surface);
+    return pixels;
+}
+
+namespace {
+
+bool in_box(int x, int y, int left, int top, int w, int h) { return x >= left && x < left + w && y >= top && y < top + h; }
+
+}  // namespace
+
+// Allegro draws its arrow from one pixel left of and above the hot spot.
+int differences(const std::vector<unsigned short>& shot, const std::vector<unsigned short>& expected, int px, int py)
+{
+    if (shot.size() != expected.size()) return -1;
+    int count = 0;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x)
+            if (!in_box(x, y, px - 2, py - 2, 16, 24)) count += shot[y * 640 + x] != expected[y * 640 + x];
+    return count;
+}
+
+namespace {
+
+struct Difference {
+    int count = 0;
+    int left = 640, right = -1, top = 480, bottom = -1;
+};
+
+Difference compare(const std::vector<unsigned short>& shot, const std::vector<unsigned short>& expected)
+{
+    Difference d;
+    if (shot.size() != expected.size()) {
+        d.count = -1;
+        return d;
+    }
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x)
+            if (shot[y * 640 + x] != expected[y * 640 + x]) {
+                ++d.count;
+                d.left = std::min(d.left, x);
+                d.right = std::max(d.right, x);
+                d.top = std::min(d.top, y);
+                d.bottom = std::max(d.bottom, y);
+            }
+    return d;
+}
+
+}  // namespace
+
+std::string describe_differences(const std::vector<unsigned short>& shot, const std::vector<unsigned short>& expected)
+{
+    Difference d = compare(shot, expected);
+    if (d.count < 0) return "no screenshot";
+    return std::to_string(d.count) + " pixels differ within x " + std::to_string(d.left) + ".." +
+           std::to_string(d.right) + ", y " + std::to_string(d.top) + ".." + std::to_string(d.bottom);
+}
+
+// Moves made during the program's start-up pause reach Allegro scaled wrongly
+// (it corrects itself at the next move once the loop runs), so the pointer is
+// moved to its parking place until the picture shows it exactly there.
+const std::vector<unsigned short>& first_picture()
+{
+    static std::vector<unsigned short> expected = headless_first_picture("MIDI capture");
+    return expected;
+}
+
+void wait_for_first_picture(Program& program)
+{
+    const std::vector<unsigned short>& expected = first_picture();
+    ASSERT_NE(program.find_window(), 0ul) << program.error_output();
+    std::vector<unsigned short> shot;
+    bool parked = wait_until(
+        [&] {
+            program.move(ParkX + 6, ParkY);
+            program.park();
+            return wait_until(
+                [&] {
+                    shot = program.screenshot();
+                    return differences(shot, expected) == 0;
+                },
+                std::chrono::milliseconds(300));
+        },
+        std::chrono::seconds(20));
+    ASSERT_TRUE(parked) << describe_differences(shot, expected);
+}
+
+// The widget's corner (5 x 5 pixels, clear of the pointer's sprite) looks
+// different from the first picture once the program shows it hovered.
+bool Program::hover(int x, int y, int left, int top)
+{
+    const std::vector<unsigned short>& expected = first_picture();
+    return wait_until(
+        [&] {
+            move(x, y);
+            std::vector<unsigned short> shot = screenshot();
+            for (int j = top; j < top + 5; ++j)
+                for (int i = left; i < left + 5; ++i)
+                    if (shot[j * 640 + i] != expected[j * 640 + i]) return true;
+            return false;
+        },
+        std::chrono::seconds(20));
 }

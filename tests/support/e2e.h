@@ -62,6 +62,11 @@ public:
     void button_up(int button = 1);
     void click(int x, int y);
     void keys(const std::string& keysyms);
+    // Puts the pointer where it hovers no widget: on the binding strip.
+    void park();
+    // Moves the pointer to (x, y) until the widget whose top-left corner is at
+    // (left, top) shows its hovered look; false if it never did.
+    bool hover(int x, int y, int left, int top);
 
     // The window's 640 x 480 pixels as RGB 565 values, row by row.
     std::vector<unsigned short> screenshot();
@@ -80,3 +85,24 @@ private:
 
 // Runs a command line through the shell and returns its standard output.
 std::string shell(const std::string& command);
+
+// Where park() leaves the pointer.
+constexpr int ParkX = 320;
+constexpr int ParkY = 238;
+
+// The whole first picture as the panel composes it in memory, in RGB 565.
+std::vector<unsigned short> headless_first_picture(const char* driverName);
+
+// Pixels that differ between a screenshot and a picture, the pointer's sprite
+// with its hot spot at (px, py) aside.
+int differences(const std::vector<unsigned short>& shot, const std::vector<unsigned short>& expected,
+                int px = ParkX, int py = ParkY);
+
+// Where a screenshot and a picture differ, for a failure message.
+std::string describe_differences(const std::vector<unsigned short>& shot, const std::vector<unsigned short>& expected);
+
+// The first picture of the panel with the capture driver's name.
+const std::vector<unsigned short>& first_picture();
+
+// Starts the program and waits until its window shows the first picture.
+void wait_for_first_picture(Program& program);

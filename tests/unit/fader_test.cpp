@@ -107,14 +107,14 @@ TEST_F(FaderTest, FullRightAndBackReportTheValueInTheMode)
 TEST_F(FaderTest, TheKnobsLeftmostColumnStartsNoDrag)
 {
     Fader dead(3004, skin, 75, 100, 120, 1, 16, 1, 16);
-    grab(dead, 0);
+    release_picture(grab(dead, 0).bitmap);
     EXPECT_EQ(dead.grab, 0);
-    drag_to(dead, 50, 0);
+    release_picture(drag_to(dead, 50, 0).bitmap);
     EXPECT_EQ(dead.value, 1);
     EXPECT_EQ(dead.knob_pos, 0);
 
     Fader live(3004, skin, 75, 100, 120, 1, 16, 1, 16);
-    grab(live, 1);
+    release_picture(grab(live, 1).bitmap);
     EXPECT_EQ(live.grab, 1);
     release_picture(drag_to(live, 49, 1).bitmap);
     EXPECT_EQ(live.value, 8);
@@ -125,7 +125,7 @@ TEST_F(FaderTest, ChannelFaderGivesChannelOneAtItsTwoLeftmostPositions)
 {
     const Config& channel = configs[7];
     Fader fader = make(channel, 1);
-    grab(fader, 7);
+    release_picture(grab(fader, 7).bitmap);
     for (int rel : {0, 4, 8, 12}) {
         release_picture(drag_to(fader, rel).bitmap);
         EXPECT_EQ(fader.value, 1) << rel;
@@ -142,7 +142,7 @@ TEST_F(FaderTest, DragHoldsTheCaptureAndStaysTouchedFarAway)
 {
     Fader value(3006, skin, 450, 100, 144, 0, 127, 64, 128);
     Fader neighbour(3008, skin, 450, 115, 144, 0, 127, 64, 128);
-    grab(value, 5);
+    release_picture(grab(value, 5).bitmap);
     pointer_at(20, 400, 1);
     EXPECT_EQ(value.touched(), 1);
     Picture far(value.draw(0));
@@ -193,7 +193,7 @@ TEST_F(FaderTest, PictureIsTheTrackWithTheKnobAtItsRestPosition)
 TEST_F(FaderTest, MoveToValueSeventeenComesBackMasked)
 {
     Fader value(3010, skin, 450, 100, 144, 0, 127, 64, 128);
-    grab(value, 7);
+    release_picture(grab(value, 7).bitmap);
     Picture moved(drag_to(value, 17));
     ASSERT_NE(moved.get(), nullptr);
     EXPECT_EQ(value.value, 17);

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kalverosin 4 and runs every test: once as
+# built for use, once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
+install_missing_packages "${BUILD_PACKAGES[@]}" \
+    googletest libgtest-dev libgmock-dev \
+    xvfb xdotool x11-utils libx11-dev \
+    qemu-system-x86 linux-image-amd64 busybox-static alsa-utils kmod cpio binutils xz-utils
+
+run_suite() {
+    local build=$1
+    shift
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+    (cd "$build" && ctest --output-on-failure -j"$(nproc)")
+}
+
+run_suite "$root/build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions="$root/tests/sanitizer/lsan.supp":print_suppressions=0 \
+    run_suite "$root/build-sanitize" -DKALVEROSIN_SANITIZE=ON
+echo "All tests passed."
