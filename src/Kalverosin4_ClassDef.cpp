@@ -3,7 +3,9 @@
 #include "Kalverosin4.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <unordered_set>
 
 int toset = 0;
@@ -162,8 +164,36 @@ Skin::Skin() : Skin(std::string()) {}
 
 namespace {
 
+unsigned little_endian(const unsigned char* bytes, int count)
+{
+    unsigned value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+}
+
+// The loader fills the missing rows of a cut-short bitmap with black instead of
+// failing, so an uncompressed file is measured against what its header promises.
+bool cut_short(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    std::streamoff size = file.tellg();
+    unsigned char header[34] = {};
+    file.seekg(0);
+    if (!file.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'B' || header[1] != 'M')
+        return false;
+    unsigned compression = little_endian(header + 30, 4);
+    if (little_endian(header + 14, 4) < 40 || compression != 0) return false;
+    long long width = static_cast<int>(little_endian(header + 18, 4));
+    long long height = std::llabs(static_cast<int>(little_endian(header + 22, 4)));
+    long long bits = little_endian(header + 28, 2);
+    long long row = (width * bits + 31) / 32 * 4;
+    return size < static_cast<long long>(little_endian(header + 10, 4)) + row * height;
+}
+
 BITMAP* load_skin_file(const std::string& path, DrawnSize need)
 {
+    if (cut_short(path)) throw SkinError(path, "it is cut short.");
     BITMAP* picture = load_bitmap(path.c_str(), nullptr);
     if (!picture) throw SkinError(path, "it is missing or not a readable Windows bitmap.");
     if (picture->w >= need.w && picture->h >= need.h) return picture;

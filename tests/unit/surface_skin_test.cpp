@@ -193,12 +193,25 @@ protected:
     }
 };
 
-TEST_F(BrokenSkinTest, MissingFileInTheMiddleIsNamed)
+TEST_F(BrokenSkinTest, EachMissingFileIsNamed)
 {
-    fs::remove(root / "knobcut/ddc.bmp");
+    for (const char* name : Skin::file_names) {
+        fs::path file = root / name;
+        fs::rename(file, root / "aside.bmp");
+        std::string message = load_error();
+        EXPECT_NE(message.find(name), std::string::npos) << message;
+        EXPECT_NE(message.find("missing"), std::string::npos) << message;
+        fs::rename(root / "aside.bmp", file);
+    }
+}
+
+TEST_F(BrokenSkinTest, CutShortFileIsNamed)
+{
+    fs::resize_file(root / "knobcut/row_panel.bmp", 4000);
     std::string message = load_error();
-    EXPECT_NE(message.find("knobcut/ddc.bmp"), std::string::npos) << message;
-    EXPECT_NE(message.find("missing"), std::string::npos) << message;
+    EXPECT_NE(message.find("knobcut/row_panel.bmp: it is cut short"), std::string::npos) << message;
+    fs::resize_file(root / "knobcut/row_panel.bmp", 20);
+    EXPECT_NE(load_error().find("knobcut/row_panel.bmp"), std::string::npos);
 }
 
 TEST_F(BrokenSkinTest, FileThatIsNotABitmapIsNamed)
@@ -207,16 +220,29 @@ TEST_F(BrokenSkinTest, FileThatIsNotABitmapIsNamed)
     EXPECT_NE(load_error().find("knobcut/alphabet.bmp"), std::string::npos);
 }
 
-TEST_F(BrokenSkinTest, BitmapSmallerThanItIsDrawnIsNamedWithItsSize)
+// Every file is as large as it is drawn; one pixel narrower is named, except
+// where the whole picture is drawn (or nothing is).
+TEST_F(BrokenSkinTest, BitmapNarrowerThanItIsDrawnIsNamedWithItsSize)
 {
-    BITMAP* tiny = create_bitmap(10, 10);
-    clear_to_color(tiny, 0);
-    save_bitmap((root / "knobcut/faderknob_15x15_t_tx.bmp").c_str(), tiny, nullptr);
-    destroy_bitmap(tiny);
-    std::string message = load_error();
-    EXPECT_NE(message.find("knobcut/faderknob_15x15_t_tx.bmp"), std::string::npos) << message;
-    EXPECT_NE(message.find("10 x 10"), std::string::npos) << message;
-    EXPECT_NE(message.find("15 x 15"), std::string::npos) << message;
+    for (int slot = 0; slot < SkinSlots; ++slot) {
+        fs::path file = root / Skin::file_names[slot];
+        fs::copy_file(file, root / "whole.bmp", fs::copy_options::overwrite_existing);
+        BITMAP* whole = load_bitmap(file.c_str(), nullptr);
+        BITMAP* narrow = create_bitmap(whole->w - 1, whole->h);
+        blit(whole, narrow, 0, 0, 0, 0, narrow->w, narrow->h);
+        save_bitmap(file.c_str(), narrow, nullptr);
+        std::string size = std::to_string(narrow->w) + " x " + std::to_string(narrow->h);
+        destroy_bitmap(narrow);
+        destroy_bitmap(whole);
+        std::string message = load_error();
+        bool drawnWhole = slot == 14 || slot >= 39;
+        if (drawnWhole)
+            EXPECT_EQ(message, "") << Skin::file_names[slot];
+        else
+            EXPECT_NE(message.find(std::string(Skin::file_names[slot]) + ": it is " + size), std::string::npos)
+                << message;
+        fs::copy_file(root / "whole.bmp", file, fs::copy_options::overwrite_existing);
+    }
 }
 
 // The real program, started without a display.
