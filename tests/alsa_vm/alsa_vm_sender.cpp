@@ -1,14 +1,18 @@
 // Sends a known list of MIDI messages through the ALSA sequencer driver, byte by
 // byte as the sequencer does, so that a real kernel sequencer can be listened to.
 //
-//   alsa_vm_sender [--connect DESTINATION] [--wait-for-subscriber]
+//   alsa_vm_sender [--connect DESTINATION] [--wait-for-subscriber] [--play SKIN_PARENT]
 //
 // --connect puts the destination into Allegro's configuration, where the driver
 // looks for it at start; without it the usual allegro.cfg search applies.
 // --wait-for-subscriber holds the messages back until someone has subscribed to
 // the port, since events sent before that reach nobody.
+// --play drives the real sequencer instead, headless, with the skin found below
+// SKIN_PARENT: start, a channel change, stop and EXIT clicked with the pointer;
+// every byte it sends goes to the driver and is printed as "sent: B0 01 40".
 // Exit status: 0 sent, 1 the driver did not start, 2 nobody subscribed in time,
 // 64 a usage error.
+#include "Kalverosin4.h"
 #include "MidiAlsaSeq.h"
 
 #include <alsa/asoundlib.h>
@@ -54,6 +58,7 @@ void send(const Message& message)
 struct Options {
     const char* destination = nullptr;
     bool waitForSubscriber = false;
+    const char* skinParent = nullptr;
 };
 
 bool parse_options(int argc, char** argv, Options& options)
@@ -63,6 +68,8 @@ bool parse_options(int argc, char** argv, Options& options)
             options.destination = argv[++i];
         else if (std::strcmp(argv[i], "--wait-for-subscriber") == 0)
             options.waitForSubscriber = true;
+        else if (std::strcmp(argv[i], "--play") == 0 && i + 1 < argc)
+            options.skinParent = argv[++i];
         else
             return false;
     }
@@ -119,6 +126,77 @@ bool wait_for_subscriber(std::chrono::seconds patience)
     return subscribed;
 }
 
+std::vector<int> played;
+
+void play_through_driver(int data)
+{
+    played.push_back(data);
+    midi_alsa_seq.raw_midi(data);
+}
+
+class HeadlessSession {
+public:
+    explicit HeadlessSession(const char* skinParent)
+        : schirm(), sequencer(schirm, Skin(skinParent))
+    {
+        sequencer.draw_first_picture();
+    }
+    void frame()
+    {
+        FrameTimer = 1;
+        sequencer.pass();
+    }
+    void pointer(int x, int y, int buttons)
+    {
+        mouse_x = x;
+        mouse_y = y;
+        mouse_b = buttons;
+        frame();
+    }
+    void click(int x, int y)
+    {
+        pointer(x, y, 0);
+        pointer(x, y, 1);
+        pointer(x, y, 0);
+    }
+    void ticks(int from, int to)
+    {
+        for (int t = from; t <= to; ++t) {
+            timerCounter = t;
+            FrameTimer = 0;
+            sequencer.pass();
+        }
+    }
+
+private:
+    Schirm schirm;
+    Sequencer sequencer;
+};
+
+// STARTSTOP, four steps, MIDI CHANNEL dragged to 2, two steps, STARTSTOP, EXIT.
+void play_sequencer(const char* skinParent)
+{
+    set_color_depth(16);
+    screen = create_bitmap(640, 480);
+    installTickPeriod = [](int) {};
+    static MIDI_DRIVER tee = midi_alsa_seq;
+    tee.raw_midi = play_through_driver;
+    midi_driver = &tee;
+    HeadlessSession session(skinParent);
+    session.click(202, 437);
+    session.ticks(1, 36);
+    session.pointer(457, 452, 0);
+    session.pointer(457, 452, 1);
+    session.pointer(473, 452, 1);
+    session.pointer(473, 452, 0);
+    session.ticks(37, 60);
+    for (int i = 0; i < 12; ++i) session.frame();
+    session.click(202, 437);
+    session.click(32, 437);
+    for (size_t i = 0; i + 2 < played.size(); i += 3)
+        std::printf("sent: %02X %02X %02X\n", played[i], played[i + 1], played[i + 2]);
+}
+
 bool start_driver()
 {
     if (!midi_alsa_seq.detect(FALSE)) return false;
@@ -131,7 +209,8 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parse_options(argc, argv, options)) {
-        std::fprintf(stderr, "usage: %s [--connect DESTINATION] [--wait-for-subscriber]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--connect DESTINATION] [--wait-for-subscriber] [--play SKIN_PARENT]\n",
+                     argv[0]);
         return 64;
     }
     install_allegro(SYSTEM_NONE, &errno, atexit);
@@ -144,6 +223,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "alsa_vm_sender: nobody subscribed to the driver's port\n");
         midi_alsa_seq.exit(FALSE);
         return 2;
+    }
+    if (options.skinParent) {
+        play_sequencer(options.skinParent);
+        midi_alsa_seq.exit(FALSE);
+        return 0;
     }
     std::vector<Message> list = messages();
     for (const Message& message : list) send(message);

@@ -5,9 +5,10 @@
 #
 #   alsa_vm_test.sh PATH/TO/alsa_vm_sender
 #
-# Three runs: the destination from Allegro's configuration as client:port, the
-# destination by client name from an allegro.cfg, and an unknown destination
-# with aseqdump subscribing from outside.
+# Four runs: the destination from Allegro's configuration as client:port, the
+# destination by client name from an allegro.cfg, an unknown destination with
+# aseqdump subscribing from outside, and the real sequencer played headless
+# (start, a channel change, stop, EXIT) with every byte it sends compared.
 set -uo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -126,6 +127,49 @@ check_case() {
 	passed=$((passed + 1))
 }
 
+# aseqdump's view of the messages the sender printed as "sent: B0 01 40".
+heard_as() {
+	local from=$1 tag status data1 data2 kind channel
+	while read -r tag status data1 data2; do
+		[ "$tag" = sent: ] || continue
+		kind=$((16#$status >> 4)) channel=$((16#$status & 15)) data1=$((16#$data1)) data2=$((16#$data2))
+		case $kind in
+		11) printf '%s   %-23s%2d, controller %d, value %d\n' "$from" "Control change" "$channel" "$data1" "$data2" ;;
+		8) printf '%s   %-23s%2d, note %d, velocity %d\n' "$from" "Note off" "$channel" "$data1" "$data2" ;;
+		9) if [ "$data2" = 0 ]; then
+			printf '%s   %-23s%2d, note %d\n' "$from" "Note off" "$channel" "$data1"
+		else
+			printf '%s   %-23s%2d, note %d, velocity %d\n' "$from" "Note on" "$channel" "$data1" "$data2"
+		fi ;;
+		esac
+	done
+}
+
+# check_played_case DIR NAME: aseqdump heard exactly what the sequencer sent.
+check_played_case() {
+	local out=$1 name=$2 status sent
+	status=$(cat "$out/exit" 2>/dev/null || echo "none")
+	sent=$(grep -c '^sent:' "$out/program.txt" 2>/dev/null || echo 0)
+	if [ "$status" != 0 ] || [ "$sent" -lt 40 ]; then
+		fail "$name: the run ended with status $status after $sent messages"
+		cat "$out/harness.txt" "$out/harness.err"
+		return
+	fi
+	{
+		printf '%s\n' "Waiting for data. Press Ctrl+C to end." "Source  Event                  Ch  Data"
+		printf '  0:1   Port subscribed            129:0 -> 128:0\n'
+		heard_as 129:0 < "$out/program.txt"
+		printf '  0:1   Port unsubscribed          129:0 -> 128:0\n'
+	} > "$out/expected.txt"
+	if ! diff -u "$out/expected.txt" "$out/aseqdump.txt" > "$out/diff.txt"; then
+		fail "$name: aseqdump heard something else"
+		cat "$out/diff.txt"
+		return
+	fi
+	echo "ok: $name, $sent messages ($(grep -o 'VM run took .*' "$out/harness.err"))"
+	passed=$((passed + 1))
+}
+
 started=$SECONDS
 
 start_case "$WORK/by-address" -- --connect @DEST@
@@ -136,12 +180,17 @@ start_case "$WORK/by-name" ALSA_VM_FILES="$WORK/config/allegro.cfg" ALSA_VM_GUES
 
 start_case "$WORK/unknown" SUBSCRIBE="Kalverosin 4" -- --connect "No Such Synth" --wait-for-subscriber
 
+SKIN_PARENT=$(cd "$HERE/../.." && pwd)
+start_case "$WORK/played" ALSA_VM_FILES="$SKIN_PARENT/knobcut" -- --connect @DEST@ --play "$SKIN_PARENT"
+
 wait
 
 check_case "$WORK/by-address" "destination client:port from the configuration" "sent 22 messages"
 check_case "$WORK/by-name" "destination by client name from allegro.cfg" "sent 22 messages"
 check_case "$WORK/unknown" "unknown destination reported, output still reaches a subscriber" \
 	'cannot connect the MIDI output to "No Such Synth"'
+
+check_played_case "$WORK/played" "the sequencer played headless"
 
 echo "alsa_vm_test: $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"
