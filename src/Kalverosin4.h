@@ -48,6 +48,8 @@ public:
     void blitz(blitz_struct record);
     // Copies the record's picture and then releases it if it was made for this drawing.
     void put(blitz_struct record);
+    // Gives the surface back when the program ends.
+    void release();
 };
 
 // ---------------------------------------------------------------------------
@@ -95,6 +97,9 @@ public:
 
     blitz_struct panel();
     blitz_struct cock(int y);
+    // Gives the bitmaps back when the program ends; every copy of the skin
+    // shares them, so nothing may draw afterwards.
+    void release();
 
     // The file of each slot, in loading order, relative to the skin directory.
     static const char* const file_names[SkinSlots];

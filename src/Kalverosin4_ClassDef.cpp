@@ -80,6 +80,13 @@ void Schirm::put(blitz_struct record)
     release_picture(record.bitmap);
 }
 
+void Schirm::release()
+{
+    show_mouse(nullptr);
+    destroy_bitmap(surface);
+    surface = nullptr;
+}
+
 // ===========================================================================
 // Skin
 // ===========================================================================
@@ -245,6 +252,14 @@ blitz_struct Skin::panel()
 }
 
 blitz_struct Skin::cock(int y) { return {cock_panel, 10, y, 0}; }
+
+void Skin::release()
+{
+    for (int i = 0; i < SkinSlots; ++i) {
+        destroy_bitmap(*slot(i));
+        *slot(i) = nullptr;
+    }
+}
 
 // ===========================================================================
 // Text label

@@ -365,6 +365,9 @@ int run_kalverosin()
         sequencer.draw_first_picture();
         rest(500);
         while (!exitnow) sequencer.pass();
+        // Allegro cannot destroy bitmaps once it is shut down.
+        sequencer.skin.release();
+        schirm.release();
     } catch (const SkinError& error) {
         return stop_for_bad_skin(error);
     }

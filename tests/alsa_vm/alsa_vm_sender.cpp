@@ -141,6 +141,11 @@ public:
     {
         sequencer.draw_first_picture();
     }
+    ~HeadlessSession()
+    {
+        sequencer.skin.release();
+        schirm.release();
+    }
     void frame()
     {
         FrameTimer = 1;
@@ -173,15 +178,8 @@ private:
     Sequencer sequencer;
 };
 
-// STARTSTOP, four steps, MIDI CHANNEL dragged to 2, two steps, STARTSTOP, EXIT.
-void play_sequencer(const char* skinParent)
+void play_session(const char* skinParent)
 {
-    set_color_depth(16);
-    screen = create_bitmap(640, 480);
-    installTickPeriod = [](int) {};
-    static MIDI_DRIVER tee = midi_alsa_seq;
-    tee.raw_midi = play_through_driver;
-    midi_driver = &tee;
     HeadlessSession session(skinParent);
     session.click(202, 437);
     session.ticks(1, 36);
@@ -193,8 +191,23 @@ void play_sequencer(const char* skinParent)
     for (int i = 0; i < 12; ++i) session.frame();
     session.click(202, 437);
     session.click(32, 437);
+}
+
+// STARTSTOP, four steps, MIDI CHANNEL dragged to 2, two steps, STARTSTOP, EXIT.
+void play_sequencer(const char* skinParent)
+{
+    set_color_depth(16);
+    screen = create_bitmap(640, 480);
+    installTickPeriod = [](int) {};
+    static MIDI_DRIVER tee = midi_alsa_seq;
+    tee.raw_midi = play_through_driver;
+    midi_driver = &tee;
+    play_session(skinParent);
+    destroy_bitmap(screen);
+    screen = nullptr;
     for (size_t i = 0; i + 2 < played.size(); i += 3)
         std::printf("sent: %02X %02X %02X\n", played[i], played[i + 1], played[i + 2]);
+    std::fflush(stdout);
 }
 
 bool start_driver()

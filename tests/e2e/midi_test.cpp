@@ -84,17 +84,23 @@ TEST_F(MidiTest, StartRepeatsTheFirstTickStopSweepsExitSweepsAndEnds)
 TEST_F(MidiTest, DraggingMidiChannelSweepsAndMovesTheChannelNibble)
 {
     press_until(195, 430, [&] { return program.captured_messages().size() >= 8; });
-    // Grab the channel knob and drag it one channel to the right.
-    ASSERT_TRUE(program.hover(457, 452, 450, 445));
-    program.button_down();
-    program.move(457 + 16, 452);
+    // Grab the channel knob and drag it one channel to the right, pixel by
+    // pixel so that the press is seen while the pointer is still on the knob;
+    // once more if it was not.
+    auto on_channel_two = [&] {
+        Messages m = program.captured_messages();
+        return std::any_of(m.begin(), m.end(), [](const std::vector<int>& x) { return x[0] == 0x91; });
+    };
     ASSERT_TRUE(wait_until(
         [&] {
-            Messages m = program.captured_messages();
-            return std::any_of(m.begin(), m.end(), [](const std::vector<int>& x) { return x[0] == 0x91; });
+            EXPECT_TRUE(program.hover(457, 452, 450, 445));
+            program.button_down();
+            for (int x = 458; x <= 473; ++x) program.move(x, 452);
+            bool moved = wait_until(on_channel_two, std::chrono::seconds(3));
+            program.button_up();
+            return moved;
         },
-        std::chrono::seconds(20)));
-    program.button_up();
+        std::chrono::seconds(30)));
     size_t played = program.captured_messages().size() + 8;
     ASSERT_TRUE(program.wait_for_messages(played));
     exit_and_expect_status_zero();

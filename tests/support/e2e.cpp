@@ -268,8 +268,7 @@ std::vector<unsigned short> headless_first_picture(const char* driverName)
     std::vector<unsigned short> pixels;
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) pixels.push_back(static_cast<unsigned short>(getpixel(schirm.surface, x, y)));
-    show_mouse(nullptr);
-    destroy_bitmap(schirm.surface);
+    schirm.release();
     return pixels;
 }
 

@@ -131,8 +131,7 @@ void SequencerTest::SetUp()
 void SequencerTest::TearDown()
 {
     delete sequencer;
-    show_mouse(nullptr);
-    destroy_bitmap(schirm->surface);
+    schirm->release();
     delete schirm;
     destroy_bitmap(screen);
     screen = nullptr;

@@ -22,8 +22,7 @@ protected:
     }
     void TearDown() override
     {
-        show_mouse(nullptr);
-        destroy_bitmap(schirm->surface);
+        schirm->release();
         delete schirm;
         HeadlessTest::TearDown();
     }
