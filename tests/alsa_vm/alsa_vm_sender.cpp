@@ -1,16 +1,16 @@
 // Sends a known list of MIDI messages through the ALSA sequencer driver, byte by
 // byte as the sequencer does, so that a real kernel sequencer can be listened to.
 //
-//   alsa_vm_sender [--connect DESTINATION] [--wait-for-subscriber] [--play SKIN_PARENT]
+//   alsa_vm_sender [--connect DESTINATION] [--subscribe DESTINATION] [--play SKIN_PARENT]
 //
 // --connect puts the destination into Allegro's configuration, where the driver
 // looks for it at start; without it the usual allegro.cfg search applies.
-// --wait-for-subscriber holds the messages back until someone has subscribed to
-// the port, since events sent before that reach nobody.
+// --subscribe connects the driver's port to DESTINATION from outside, as a
+// user does with aconnect, before anything is sent.
 // --play drives the real sequencer instead, headless, with the skin found below
 // SKIN_PARENT: start, a channel change, stop and EXIT clicked with the pointer;
 // every byte it sends goes to the driver and is printed as "sent: B0 01 40".
-// Exit status: 0 sent, 1 the driver did not start, 2 nobody subscribed in time,
+// Exit status: 0 sent, 1 the driver did not start, 2 the subscription failed,
 // 64 a usage error.
 #include "Kalverosin4.h"
 #include "MidiAlsaSeq.h"
@@ -18,12 +18,10 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -57,7 +55,7 @@ void send(const Message& message)
 
 struct Options {
     const char* destination = nullptr;
-    bool waitForSubscriber = false;
+    const char* subscribeTo = nullptr;
     const char* skinParent = nullptr;
 };
 
@@ -66,8 +64,8 @@ bool parse_options(int argc, char** argv, Options& options)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--connect") == 0 && i + 1 < argc)
             options.destination = argv[++i];
-        else if (std::strcmp(argv[i], "--wait-for-subscriber") == 0)
-            options.waitForSubscriber = true;
+        else if (std::strcmp(argv[i], "--subscribe") == 0 && i + 1 < argc)
+            options.subscribeTo = argv[++i];
         else if (std::strcmp(argv[i], "--play") == 0 && i + 1 < argc)
             options.skinParent = argv[++i];
         else
@@ -101,26 +99,19 @@ bool find_driver_port(snd_seq_t* seq, snd_seq_addr_t& address)
     return false;
 }
 
-bool has_subscriber(snd_seq_t* seq, const snd_seq_addr_t& address)
-{
-    snd_seq_query_subscribe_t* query;
-    snd_seq_query_subscribe_alloca(&query);
-    snd_seq_query_subscribe_set_root(query, &address);
-    snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
-    snd_seq_query_subscribe_set_index(query, 0);
-    return snd_seq_query_port_subscribers(seq, query) >= 0;
-}
-
-bool wait_for_subscriber(std::chrono::seconds patience)
+// What aconnect does: a client of its own subscribes the destination to the port.
+bool subscribe_from_outside(const char* destination)
 {
     snd_seq_t* seq = nullptr;
     if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return false;
-    snd_seq_addr_t address{};
-    bool subscribed = false;
-    auto deadline = std::chrono::steady_clock::now() + patience;
-    if (find_driver_port(seq, address)) {
-        while (!(subscribed = has_subscriber(seq, address)) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    snd_seq_addr_t sender{}, receiver{};
+    snd_seq_port_subscribe_t* subscription;
+    snd_seq_port_subscribe_alloca(&subscription);
+    bool subscribed = find_driver_port(seq, sender) && snd_seq_parse_address(seq, &receiver, destination) >= 0;
+    if (subscribed) {
+        snd_seq_port_subscribe_set_sender(subscription, &sender);
+        snd_seq_port_subscribe_set_dest(subscription, &receiver);
+        subscribed = snd_seq_subscribe_port(seq, subscription) >= 0;
     }
     snd_seq_close(seq);
     return subscribed;
@@ -222,7 +213,7 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parse_options(argc, argv, options)) {
-        std::fprintf(stderr, "usage: %s [--connect DESTINATION] [--wait-for-subscriber] [--play SKIN_PARENT]\n",
+        std::fprintf(stderr, "usage: %s [--connect DESTINATION] [--subscribe DESTINATION] [--play SKIN_PARENT]\n",
                      argv[0]);
         return 64;
     }
@@ -232,8 +223,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "alsa_vm_sender: the driver did not start: %s\n", allegro_error);
         return 1;
     }
-    if (options.waitForSubscriber && !wait_for_subscriber(std::chrono::seconds(10))) {
-        std::fprintf(stderr, "alsa_vm_sender: nobody subscribed to the driver's port\n");
+    if (options.subscribeTo && !subscribe_from_outside(options.subscribeTo)) {
+        std::fprintf(stderr, "alsa_vm_sender: could not subscribe %s to the driver's port\n", options.subscribeTo);
         midi_alsa_seq.exit(FALSE);
         return 2;
     }

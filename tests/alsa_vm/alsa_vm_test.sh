@@ -7,7 +7,7 @@
 #
 # Four runs: the destination from Allegro's configuration as client:port, the
 # destination by client name from an allegro.cfg, an unknown destination with
-# aseqdump subscribing from outside, and the real sequencer played headless
+# aseqdump connected from outside afterwards, and the real sequencer played headless
 # (start, a channel change, stop, EXIT) with every byte it sends compared.
 set -uo pipefail
 
@@ -185,7 +185,7 @@ mkdir -p "$WORK/config"
 printf '[sound]\nalsa_seq_connect = aseqdump\n' > "$WORK/config/allegro.cfg"
 start_case "$WORK/by-name" ALSA_VM_FILES="$WORK/config/allegro.cfg" ALSA_VM_GUEST_ALLEGRO="$WORK/config" --
 
-start_case "$WORK/unknown" SUBSCRIBE="Kalverosin 4" -- --connect "No Such Synth" --wait-for-subscriber
+start_case "$WORK/unknown" -- --connect "No Such Synth" --subscribe @DEST@
 
 SKIN_PARENT=$(cd "$HERE/../.." && pwd)
 start_case "$WORK/played" ALSA_VM_FILES="$SKIN_PARENT/knobcut" -- --connect @DEST@ --play "$SKIN_PARENT"
@@ -194,7 +194,7 @@ wait
 
 check_case "$WORK/by-address" "destination client:port from the configuration" "sent 22 messages"
 check_case "$WORK/by-name" "destination by client name from allegro.cfg" "sent 22 messages"
-check_case "$WORK/unknown" "unknown destination reported, output still reaches a subscriber" \
+check_case "$WORK/unknown" "unknown destination reported, output still reaches a port connected later" \
 	'cannot connect the MIDI output to "No Such Synth"'
 
 check_played_case "$WORK/played" "the sequencer played headless"
