@@ -1,0 +1,294 @@
+#!/usr/bin/env bash
+# Timing benchmark, run by hand: the real program under an Xvfb of its own,
+# played with xdotool, its MIDI recorded by the capture driver.
+#   A: initial settings (120 BPM, RATE 16), transport running, pointer at rest.
+#   B: 249 BPM, every row at RATE 64, a velocity fader dragged back and forth
+#      all the time.
+# Each reports the lateness of every message against the tick grid fitted to
+# the capture, the steps expected against the steps sent, and the program's
+# CPU share.
+#
+# Usage: bench/timing.sh [PROGRAM [SECONDS]]   (build/kalverosin4, 60 s)
+# BENCH_KEEP=1 keeps the working directory with the captures.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+. "$root/scripts/packages.sh"
+install_missing_packages xvfb xdotool x11-utils python3
+
+program=$(realpath "${1:-$root/build/kalverosin4}")
+seconds=${2:-60}
+if [ ! -x "$program" ]; then
+    echo "No program at $program: build it first (cmake -S . -B build && cmake --build build)" >&2
+    exit 1
+fi
+
+work=$(mktemp -d /tmp/bench-timing-XXXXXX)
+xvfb_pid=
+program_pid=
+window=
+origin_x=0
+origin_y=0
+capture=
+
+# ---------------------------------------------------------------------------
+# Waiting, processes
+
+now_ns() { date +%s%N; }
+
+# Polls a command until it succeeds; fails once the deadline (in seconds) has passed.
+wait_for() {
+    local deadline=$(($(now_ns) + $1 * 1000000000))
+    shift
+    until "$@"; do
+        [ "$(now_ns)" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+program_ended() {
+    local state
+    state=$(awk '{print $3}' "/proc/$program_pid/stat" 2>/dev/null) || return 0
+    [ "$state" = Z ]
+}
+
+# Stops the program by its process id if it still runs; its exit status.
+stop_program() {
+    [ -n "$program_pid" ] || return 0
+    program_ended || kill -TERM "$program_pid" 2>/dev/null || true
+    local status=0
+    wait "$program_pid" 2>/dev/null || status=$?
+    program_pid=
+    return "$status"
+}
+
+cleanup() {
+    stop_program || true
+    if [ -n "$xvfb_pid" ]; then
+        kill -TERM "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    if [ "${BENCH_KEEP:-0}" = 1 ]; then echo "Captures kept in $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+fail() {
+    echo "timing: $*" >&2
+    exit 1
+}
+
+# Xvfb picks a free display itself and writes its number to descriptor 3.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
+    DISPLAY=:$(tr -d ' \n' <"$work/display")
+    export DISPLAY
+}
+
+find_window() {
+    window=$(xdotool search --onlyvisible --class Allegro 2>/dev/null | head -n 1) || true
+    [ -n "$window" ]
+}
+
+# The program in a working directory of its own, with the skin and a
+# configuration that selects the capture driver.
+start_program() {
+    local dir=$1
+    mkdir -p "$dir"
+    ln -s "$root/knobcut" "$dir/knobcut"
+    capture=$dir/capture.txt
+    printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$capture" >"$dir/allegro.cfg"
+    # The pointer waits outside the window, so that nothing starts hovered.
+    xdotool mousemove 790 590
+    (cd "$dir" && ALLEGRO=$dir exec "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
+    program_pid=$!
+    wait_for 20 find_window || fail "no window appeared; $(cat "$dir/stderr.txt")"
+    eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
+    origin_x=$X
+    origin_y=$Y
+}
+
+# ---------------------------------------------------------------------------
+# Pointer and screen
+
+move() { xdotool mousemove --window "$window" "$1" "$2"; }
+
+# True when the 5 x 5 area at window position (x, y) shows the skin picture's area at (px, py).
+shows() {
+    xwd -root -silent | python3 "$here/screen_match.py" $((origin_x + $1)) $((origin_y + $2)) \
+        "$root/knobcut/$3" "$4" "$5"
+}
+
+# A move to the same place makes no motion event; a pixel aside first makes sure there is one.
+hover_once() {
+    move $(($1 + 1)) "$2"
+    move "$1" "$2"
+    sleep 0.05
+    shows "${@:3}"
+}
+
+# Moves the pointer onto (x, y) until the area named by the other arguments
+# shows the hovered look. Moves made during the program's start-up pause reach
+# it wrongly scaled, so the first hover is also the sign that the main loop runs.
+hover() { wait_for 20 hover_once "$@" || fail "no hover look at ($1, $2)"; }
+
+button_hovered() { hover $(($1 + 7)) $(($2 + 7)) "$1" "$2" button_15x15_t_up.bmp 0 0; }
+
+# The knob's border is the same in both looks; its face is not. The pointer
+# holds it low enough that its sprite leaves the compared area alone.
+knob_hovered_once() { hover_once $(($1 + 4)) $(($2 + 12)) $(($1 + 1)) $(($2 + 2)) faderknob_15x15_t_tx.bmp 1 2; }
+
+# Grabs the knob at (kx, ky) a few pixels in from its left edge and drags it
+# far right, until it shows (still held) at the end of its track.
+drag_once() {
+    local kx=$1 ky=$2 end_x=$3
+    knob_hovered_once "$kx" "$ky" || return 1
+    # The press must reach a frame before the pointer leaves the knob.
+    xdotool mousedown 1 sleep 0.1 mousemove --window "$window" $((kx + 30)) $((ky + 12)) \
+        sleep 0.05 mousemove --window "$window" 635 $((ky + 12))
+    if wait_for 2 shows $((end_x + 1)) $((ky + 2)) faderknob_15x15_t_tx.bmp 1 2; then
+        xdotool mouseup 1
+        return 0
+    fi
+    xdotool mouseup 1
+    return 1
+}
+
+# A fader with its track at (x, y), its knob at knob_x, dragged fully right.
+drag_to_end() {
+    local x=$1 y=$2 length=$3 knob_x=$4
+    wait_for 20 drag_once "$knob_x" "$y" $((x + length - 15)) || fail "could not drag the fader at ($x, $y)"
+}
+
+captured_lines() { [ -f "$capture" ] && [ "$(wc -l <"$capture")" -ge "$1" ]; }
+
+press_startstop() {
+    button_hovered 195 430
+    xdotool mousedown 1
+    wait_for 10 captured_lines 12 || fail "STARTSTOP did not start the transport"
+    xdotool mouseup 1
+}
+
+# EXIT, held until the program has ended; SIGTERM by its id if it does not.
+press_exit() {
+    xdotool mouseup 1
+    button_hovered 25 430
+    xdotool mousedown 1
+    local ended=0
+    wait_for 10 program_ended && ended=1
+    xdotool mouseup 1
+    [ "$ended" = 1 ] || echo "EXIT did not end the program; stopping it by SIGTERM" >&2
+    local status=0
+    stop_program || status=$?
+    echo "program exit status $status"
+}
+
+# The velocity fader swings across most of its track, 16 pixels every 10 ms, so
+# that every frame (20 ms) sees the knob somewhere new.
+swing_fader_until() {
+    local y=$1 until_ns=$2 x
+    local moves=()
+    for x in $(seq 460 16 588) $(seq 572 -16 476); do
+        moves+=(mousemove --window "$window" "$x" "$y" sleep 0.01)
+    done
+    while [ "$(now_ns)" -lt "$until_ns" ]; do xdotool "${moves[@]}"; done
+}
+
+# ---------------------------------------------------------------------------
+# Measuring
+
+# The wall clock, the CPU ticks (utime + stime) of the program and of the X
+# server and, per thread of the program, the scheduler's account: time run and
+# time spent waiting for a CPU (ns), runs, and how often the thread gave up the
+# CPU itself (blocked) or had it taken away.
+cpu_sample() {
+    local task
+    echo "wall $(now_ns)"
+    echo "pid $program_pid"
+    echo "process $(awk '{print $14 + $15}' "/proc/$program_pid/stat")"
+    echo "xserver $(awk '{print $14 + $15}' "/proc/$xvfb_pid/stat")"
+    for task in /proc/"$program_pid"/task/*; do
+        echo "thread ${task##*/} $(cat "$task/schedstat")" \
+            "$(awk '/^(non)?voluntary_ctxt_switches/ {printf "%s ", $2}' "$task/status")"
+    done
+}
+
+cpu_report() {
+    awk -v hz="$(getconf CLK_TCK)" '
+        FNR == NR && $1 == "wall" { w0 = $2 }
+        FNR == NR && $1 == "pid" { pid = $2 }
+        FNR == NR && $1 == "process" { p0 = $2 }
+        FNR == NR && $1 == "xserver" { x0 = $2 }
+        FNR == NR && $1 == "thread" { r0[$2] = $3; q0[$2] = $4; n0[$2] = $5; v0[$2] = $6; i0[$2] = $7 }
+        FNR == NR { next }
+        $1 == "wall" { w1 = $2 }
+        $1 == "process" { p1 = $2 }
+        $1 == "xserver" { x1 = $2 }
+        $1 == "thread" && ($2 in r0) { order[++k] = $2; r1[$2] = $3; q1[$2] = $4; n1[$2] = $5; v1[$2] = $6; i1[$2] = $7 }
+        END {
+            wall = (w1 - w0) / 1e9
+            printf "CPU over %.1f s (utime + stime, %% of one core): program %.1f %%, Xvfb %.1f %%\n",
+                wall, 100 * (p1 - p0) / hz / wall, 100 * (x1 - x0) / hz / wall
+            for (i = 1; i <= k; i++) {
+                t = order[i]
+                runs = n1[t] - n0[t]
+                printf "  thread %s%s: CPU %.1f %%, %.0f runs/s (blocked %.0f/s, preempted %.0f/s), " \
+                       "waiting for a CPU %.2f %% of the time, %.1f us per run\n",
+                    t, t == pid ? " (main)" : "", (r1[t] - r0[t]) / 1e7 / wall, runs / wall,
+                    (v1[t] - v0[t]) / wall, (i1[t] - i0[t]) / wall,
+                    (q1[t] - q0[t]) / 1e7 / wall, runs ? (q1[t] - q0[t]) / 1e3 / runs : 0
+            }
+        }' "$1" "$2"
+}
+
+analyse() {
+    python3 "$here/analyse_capture.py" "$capture" --tempo "$1" --step-ticks "$2" --title "$3"
+}
+
+# ---------------------------------------------------------------------------
+# Scenarios
+
+scenario_a() {
+    start_program "$work/a"
+    press_startstop
+    move 320 238
+    cpu_sample >"$work/a/cpu.before"
+    sleep "$seconds"
+    cpu_sample >"$work/a/cpu.after"
+    press_exit
+    analyse 120 12 "A: 120 BPM, every row at RATE 16, pointer at rest, ${seconds} s"
+    cpu_report "$work/a/cpu.before" "$work/a/cpu.after"
+}
+
+# Rows at y 75, 155 (controllers), 245 (note), 325 (gate); the gate row's
+# third velocity line is the one the untouched step buttons select, so its
+# drag shows in the Note On velocities.
+scenario_b() {
+    start_program "$work/b"
+    button_hovered 195 430
+    drag_to_end 450 430 72 472
+    drag_to_end 547 430 72 547
+    local row
+    for row in 75 155 245 325; do drag_to_end 75 $((row + 25)) 120 145; done
+    press_startstop
+    local fader_y=$((325 + 55))
+    wait_for 20 knob_hovered_once 515 "$fader_y" || fail "no hover look on the velocity fader"
+    xdotool mousedown 1
+    sleep 0.1
+    cpu_sample >"$work/b/cpu.before"
+    swing_fader_until $((fader_y + 12)) $(($(now_ns) + seconds * 1000000000))
+    cpu_sample >"$work/b/cpu.after"
+    press_exit
+    analyse 249 3 "B: 249 BPM, every row at RATE 64, velocity fader dragged, ${seconds} s"
+    cpu_report "$work/b/cpu.before" "$work/b/cpu.after"
+}
+
+echo "machine: $(nproc) CPUs, $(grep -m 1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -r)"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "program: $program"
+start_xvfb
+scenario_a
+echo
+scenario_b
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
