@@ -178,29 +178,32 @@ unsigned little_endian(const unsigned char* bytes, int count)
     return value;
 }
 
-// The loader fills the missing rows of a cut-short bitmap with black instead of
-// failing, so an uncompressed file is measured against what its header promises.
-bool cut_short(const std::string& path)
+// Allegro's loader trusts the header: a cut-short file loads with black rows,
+// and a header cut off inside makes it ask for any amount of memory. So a
+// Windows bitmap is measured against what its header promises first.
+std::string bitmap_problem(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return false;
+    if (!file) return "";
     std::streamoff size = file.tellg();
-    unsigned char header[34] = {};
+    unsigned char header[54] = {};
     file.seekg(0);
-    if (!file.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'B' || header[1] != 'M')
-        return false;
-    unsigned compression = little_endian(header + 30, 4);
-    if (little_endian(header + 14, 4) < 40 || compression != 0) return false;
+    file.read(reinterpret_cast<char*>(header), sizeof header);
+    if (header[0] != 'B' || header[1] != 'M') return "";
+    if (size < static_cast<std::streamoff>(sizeof header)) return "it is cut short.";
     long long width = static_cast<int>(little_endian(header + 18, 4));
     long long height = std::llabs(static_cast<int>(little_endian(header + 22, 4)));
-    long long bits = little_endian(header + 28, 2);
-    long long row = (width * bits + 31) / 32 * 4;
-    return size < static_cast<long long>(little_endian(header + 10, 4)) + row * height;
+    if (width < 1 || width > 4096 || height < 1 || height > 4096) return "its header is damaged.";
+    if (little_endian(header + 30, 4) != 0) return "";  // compressed: the size cannot be told in advance
+    long long row = (width * little_endian(header + 28, 2) + 31) / 32 * 4;
+    if (size < static_cast<long long>(little_endian(header + 10, 4)) + row * height) return "it is cut short.";
+    return "";
 }
 
 BITMAP* load_skin_file(const std::string& path, DrawnSize need)
 {
-    if (cut_short(path)) throw SkinError(path, "it is cut short.");
+    std::string problem = bitmap_problem(path);
+    if (!problem.empty()) throw SkinError(path, problem);
     BITMAP* picture = load_bitmap(path.c_str(), nullptr);
     if (!picture) throw SkinError(path, "it is missing or not a readable Windows bitmap.");
     if (picture->w >= need.w && picture->h >= need.h) return picture;

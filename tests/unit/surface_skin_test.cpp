@@ -184,7 +184,8 @@ protected:
     std::string load_error()
     {
         try {
-            Skin broken(root.string());
+            Skin loaded(root.string());
+            loaded.release();
         } catch (const SkinError& error) {
             return error.what();
         }
@@ -210,7 +211,16 @@ TEST_F(BrokenSkinTest, CutShortFileIsNamed)
     std::string message = load_error();
     EXPECT_NE(message.find("knobcut/row_panel.bmp: it is cut short"), std::string::npos) << message;
     fs::resize_file(root / "knobcut/row_panel.bmp", 20);
-    EXPECT_NE(load_error().find("knobcut/row_panel.bmp"), std::string::npos);
+    EXPECT_NE(load_error().find("knobcut/row_panel.bmp: it is cut short"), std::string::npos);
+}
+
+TEST_F(BrokenSkinTest, DamagedHeaderIsNamed)
+{
+    std::fstream file(root / "knobcut/rowbind.bmp", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(18);
+    file.write("\xff\xff\xff\x7f", 4);  // a width of two thousand million pixels
+    file.close();
+    EXPECT_NE(load_error().find("knobcut/rowbind.bmp: its header is damaged"), std::string::npos);
 }
 
 TEST_F(BrokenSkinTest, FileThatIsNotABitmapIsNamed)
