@@ -1,6 +1,6 @@
 #!/bin/bash
 # MIDI output through a real kernel ALSA sequencer: runs alsa_vm_sender in a
-# small VM (alsa-vm/run-in-vm.sh) and compares what aseqdump heard, line by line
+# small VM (tools/alsa-vm/run-in-vm.sh) and compares what aseqdump heard, line by line
 # and in order, with what the sender sent.
 #
 #   alsa_vm_test.sh PATH/TO/alsa_vm_sender
@@ -12,7 +12,7 @@
 set -uo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-RUN_IN_VM=$HERE/alsa-vm/run-in-vm.sh
+RUN_IN_VM=$HERE/../../tools/alsa-vm/run-in-vm.sh
 SENDER=${1:?usage: alsa_vm_test.sh PATH/TO/alsa_vm_sender}
 
 require() {
