@@ -274,6 +274,44 @@ private:
 
 inline constexpr int StepsPerRow = 16;
 
+// The items that a row serves by index through draw(i) and refresh(i). Most
+// items have the same number in both; where the numbers differ, both are named.
+enum RowItem : int {
+    StepButtonItem = 0,  // 0 to 15, one per step
+    LoopBarItem = 16,
+    RateDisItem = 17,
+    StepDisItem = 18,
+    RateFaderItem = 19,
+    StepFaderItem = 20,
+    DirectFaderItem = 21,
+    CommonItems = 22,  // items 0 to 21 are the same in every row
+
+    // Controller and gate rows: a fader and a display on each value line.
+    LineFaderItem = 22,  // 22 to 24
+    LineDisItem = 25,    // 25 to 27
+    LabelDrawItem = 28,  // 28 to 30: RATE, STEP, DIRECT; drawn once, never refreshed
+    LedItem = 31,        // 31 to 33
+    RefreshedItems = 34, // items 0 to 33 are refreshed in every frame
+    TitleDrawItem = 34,
+    ControllerFaderDrawItem = 35,
+    ControllerDisDrawItem = 36,
+    ControllerFaderRefreshItem = 34,
+    ControllerDisRefreshItem = 35,
+    ControllerRowItems = 37,
+    GateRowItems = 35,
+
+    // Note row: semitone fader, octave fader and note display on each note line.
+    SemitoneFaderItem = 22,  // 22 to 24
+    OctaveFaderItem = 25,    // 25 to 27
+    NoteDisItem = 28,        // 28 to 30
+    NoteLabelDrawItem = 31,  // 31 to 33
+    NoteLedDrawItem = 34,    // 34 to 36
+    NoteLedRefreshItem = 31, // 31 to 33
+    NoteTitleDrawItem = 37,
+    NoteRowItems = 38,
+    NoteRowRefreshedItems = 37,  // 34 to 36 answer nothing
+};
+
 // Where a row's play position goes next; the heart of step(). Written for the
 // row's own fields so that the three row classes share it.
 int advance_play_position(int position, int width, int direction, int start, int end, int& forward);

@@ -737,9 +737,6 @@ constexpr int Backward = 0;
 constexpr int PingPong = 1;
 constexpr int Forward = 2;
 
-constexpr int LoopBarItem = 16;
-constexpr int CommonItems = 22;  // items 0 to 21 are the same in every row
-
 void release_capture_when_no_button()
 {
     if (mouse_b == 0) toset = 0;
@@ -750,14 +747,14 @@ int step_length_divisor(int rate_exponent) { return 1 << std::clamp(rate_exponen
 template <class Row>
 blitz_struct draw_common_item(Row& row, int i)
 {
-    if (i >= 0 && i < StepsPerRow) return row.stepButtons[i].draw(0);
+    if (i >= StepButtonItem && i < StepButtonItem + StepsPerRow) return row.stepButtons[i - StepButtonItem].draw(0);
     switch (i) {
     case LoopBarItem: return row.loopBar.draw(0);
-    case 17: return row.rateDis.draw(0);
-    case 18: return row.stepDis.draw(0);
-    case 19: return row.rateFader.draw(0);
-    case 20: return row.stepFader.draw(0);
-    case 21: return row.directFader.draw(0);
+    case RateDisItem: return row.rateDis.draw(0);
+    case StepDisItem: return row.stepDis.draw(0);
+    case RateFaderItem: return row.rateFader.draw(0);
+    case StepFaderItem: return row.stepFader.draw(0);
+    case DirectFaderItem: return row.directFader.draw(0);
     default: return BSNULL;
     }
 }
@@ -782,14 +779,14 @@ blitz_struct refresh_direction(Row& row)
 template <class Row>
 blitz_struct refresh_common_item(Row& row, int i)
 {
-    if (i >= 0 && i < StepsPerRow) return row.stepButtons[i].refresh();
+    if (i >= StepButtonItem && i < StepButtonItem + StepsPerRow) return row.stepButtons[i - StepButtonItem].refresh();
     switch (i) {
     case LoopBarItem: return row.loopBar.refresh();
-    case 17: return row.rateDis.refresh(step_length_divisor(row.rateFader.value));
-    case 18: return row.stepDis.refresh(row.stepFader.value);
-    case 19: return refresh_rate(row);
-    case 20: return row.stepFader.refresh();
-    case 21: return refresh_direction(row);
+    case RateDisItem: return row.rateDis.refresh(step_length_divisor(row.rateFader.value));
+    case StepDisItem: return row.stepDis.refresh(row.stepFader.value);
+    case RateFaderItem: return refresh_rate(row);
+    case StepFaderItem: return row.stepFader.refresh();
+    case DirectFaderItem: return refresh_direction(row);
     default: return BSNULL;
     }
 }
@@ -959,17 +956,20 @@ void set_head(Row& row, int id, int items, const Skin& skin)
     row.panelBitmap = skin.row_panel;
 }
 
-// Items 22 to 33 of the controller and gate rows: the three value faders and
+// True when item i is one of the three items that begin at first.
+bool one_of_three(int i, int first) { return i >= first && i < first + 3; }
+
+// The value lines of the controller and gate rows: the three value faders and
 // displays, the labels and the LEDs.
 template <class Row>
 blitz_struct draw_value_line_item(Row& row, int i, Fader* const faders[3], Dis3* const displays[3])
 {
     Txt* labels[] = {&row.rateTxt, &row.stepTxt, &row.directTxt};
     Led* leds[] = {&row.led1, &row.led2, &row.led3};
-    if (i >= 22 && i <= 24) return faders[i - 22]->draw(0);
-    if (i >= 25 && i <= 27) return displays[i - 25]->draw(0);
-    if (i >= 28 && i <= 30) return labels[i - 28]->draw();
-    if (i >= 31 && i <= 33) return leds[i - 31]->draw();
+    if (one_of_three(i, LineFaderItem)) return faders[i - LineFaderItem]->draw(0);
+    if (one_of_three(i, LineDisItem)) return displays[i - LineDisItem]->draw(0);
+    if (one_of_three(i, LabelDrawItem)) return labels[i - LabelDrawItem]->draw();
+    if (one_of_three(i, LedItem)) return leds[i - LedItem]->draw();
     return BSNULL;
 }
 
@@ -977,9 +977,9 @@ template <class Row>
 blitz_struct refresh_value_line_item(Row& row, int i, Fader* const faders[3], Dis3* const displays[3])
 {
     Led* leds[] = {&row.led1, &row.led2, &row.led3};
-    if (i >= 22 && i <= 24) return faders[i - 22]->refresh();
-    if (i >= 25 && i <= 27) return displays[i - 25]->refresh(faders[i - 25]->value);
-    if (i >= 31 && i <= 33) return leds[i - 31]->refresh();
+    if (one_of_three(i, LineFaderItem)) return faders[i - LineFaderItem]->refresh();
+    if (one_of_three(i, LineDisItem)) return displays[i - LineDisItem]->refresh(faders[i - LineDisItem]->value);
+    if (one_of_three(i, LedItem)) return leds[i - LedItem]->refresh();
     return BSNULL;
 }
 
@@ -1022,7 +1022,7 @@ Row_Mode::Row_Mode(int id, Skin skin, int x, int y)
       x(x),
       y(y)
 {
-    set_head(*this, id, 37, skin);
+    set_head(*this, id, ControllerRowItems, skin);
 }
 
 blitz_struct Row_Mode::drawpanel() { return {panelBitmap, x, y, 0}; }
@@ -1032,10 +1032,10 @@ blitz_struct Row_Mode::draw(int i)
     Fader* faders[] = {&valueFader1, &valueFader2, &valueFader3};
     Dis3* displays[] = {&valueDis1, &valueDis2, &valueDis3};
     if (i < CommonItems) return draw_common_item(*this, i);
-    if (i <= 33) return draw_value_line_item(*this, i, faders, displays);
-    if (i == 34) return titleTxt.draw();
-    if (i == 35) return controllerFader.draw(0);
-    if (i == 36) return controllerDis.draw(0);
+    if (i < RefreshedItems) return draw_value_line_item(*this, i, faders, displays);
+    if (i == TitleDrawItem) return titleTxt.draw();
+    if (i == ControllerFaderDrawItem) return controllerFader.draw(0);
+    if (i == ControllerDisDrawItem) return controllerDis.draw(0);
     return BSNULL;
 }
 
@@ -1045,9 +1045,9 @@ blitz_struct Row_Mode::refresh(int i)
     Fader* faders[] = {&valueFader1, &valueFader2, &valueFader3};
     Dis3* displays[] = {&valueDis1, &valueDis2, &valueDis3};
     if (i < CommonItems) return refresh_common_item(*this, i);
-    if (i <= 33) return refresh_value_line_item(*this, i, faders, displays);
-    if (i == 34) return controllerFader.refresh();
-    if (i == 35) return controllerDis.refresh(controllerFader.value);
+    if (i < RefreshedItems) return refresh_value_line_item(*this, i, faders, displays);
+    if (i == ControllerFaderRefreshItem) return controllerFader.refresh();
+    if (i == ControllerDisRefreshItem) return controllerDis.refresh(controllerFader.value);
     return BSNULL;
 }
 
@@ -1087,7 +1087,7 @@ Row_Gate::Row_Gate(int id, Skin skin, int x, int y)
       x(x),
       y(y)
 {
-    set_head(*this, id, 35, skin);
+    set_head(*this, id, GateRowItems, skin);
 }
 
 blitz_struct Row_Gate::drawpanel() { return {panelBitmap, x, y, 0}; }
@@ -1097,8 +1097,8 @@ blitz_struct Row_Gate::draw(int i)
     Fader* faders[] = {&velocityFader1, &velocityFader2, &velocityFader3};
     Dis3* displays[] = {&velocityDis1, &velocityDis2, &velocityDis3};
     if (i < CommonItems) return draw_common_item(*this, i);
-    if (i <= 33) return draw_value_line_item(*this, i, faders, displays);
-    if (i == 34) return titleTxt.draw();
+    if (i < RefreshedItems) return draw_value_line_item(*this, i, faders, displays);
+    if (i == TitleDrawItem) return titleTxt.draw();
     return BSNULL;
 }
 
@@ -1150,7 +1150,7 @@ Row_Note::Row_Note(int id, Skin skin, int x, int y)
       x(x),
       y(y)
 {
-    set_head(*this, id, 38, skin);
+    set_head(*this, id, NoteRowItems, skin);
 }
 
 blitz_struct Row_Note::drawpanel() { return {panelBitmap, x, y, 0}; }
@@ -1163,12 +1163,12 @@ blitz_struct Row_Note::draw(int i)
     Txt* labels[] = {&rateTxt, &stepTxt, &directTxt};
     Led* leds[] = {&led1, &led2, &led3};
     if (i < CommonItems) return draw_common_item(*this, i);
-    if (i <= 24) return semitones[i - 22]->draw(0);
-    if (i <= 27) return octaves[i - 25]->draw(0);
-    if (i <= 30) return displays[i - 28]->draw(0);
-    if (i <= 33) return labels[i - 31]->draw();
-    if (i <= 36) return leds[i - 34]->draw();
-    if (i == 37) return titleTxt.draw();
+    if (one_of_three(i, SemitoneFaderItem)) return semitones[i - SemitoneFaderItem]->draw(0);
+    if (one_of_three(i, OctaveFaderItem)) return octaves[i - OctaveFaderItem]->draw(0);
+    if (one_of_three(i, NoteDisItem)) return displays[i - NoteDisItem]->draw(0);
+    if (one_of_three(i, NoteLabelDrawItem)) return labels[i - NoteLabelDrawItem]->draw();
+    if (one_of_three(i, NoteLedDrawItem)) return leds[i - NoteLedDrawItem]->draw();
+    if (i == NoteTitleDrawItem) return titleTxt.draw();
     return BSNULL;
 }
 
@@ -1180,10 +1180,13 @@ blitz_struct Row_Note::refresh(int i)
     DisN* displays[] = {&noteDis1, &noteDis2, &noteDis3};
     Led* leds[] = {&led1, &led2, &led3};
     if (i < CommonItems) return refresh_common_item(*this, i);
-    if (i <= 24) return semitones[i - 22]->refresh();
-    if (i <= 27) return octaves[i - 25]->refresh();
-    if (i <= 30) return displays[i - 28]->refresh(octaves[i - 28]->value * 12 + semitones[i - 28]->value);
-    if (i <= 33) return leds[i - 31]->refresh();
+    if (one_of_three(i, SemitoneFaderItem)) return semitones[i - SemitoneFaderItem]->refresh();
+    if (one_of_three(i, OctaveFaderItem)) return octaves[i - OctaveFaderItem]->refresh();
+    if (one_of_three(i, NoteDisItem)) {
+        int line = i - NoteDisItem;
+        return displays[line]->refresh(octaves[line]->value * 12 + semitones[line]->value);
+    }
+    if (one_of_three(i, NoteLedRefreshItem)) return leds[i - NoteLedRefreshItem]->refresh();
     return BSNULL;
 }
 

@@ -161,10 +161,6 @@ constexpr int LowerControllerRowId = 3000;  // the two controller rows share the
 constexpr int GateRowId = 1000;
 constexpr int NoteRowId = 2000;
 constexpr int RowX = 10;
-constexpr int RefreshedItems = 34;      // items 0 to 33 of every row, every frame
-constexpr int NoteRowRefreshed = 37;    // the note row's 34 to 36 answer nothing
-constexpr int ControllerFaderItem = 34;
-constexpr int ControllerDisItem = 35;
 
 const char* selected_driver_name() { return midi_driver && midi_driver->ascii_name ? midi_driver->ascii_name : ""; }
 
@@ -224,7 +220,7 @@ void Sequencer::draw_frame()
     refresh_controller_row(upperControllerRow);
     refresh_controller_row(lowerControllerRow);
     refresh_items(schirm, gateRow, RefreshedItems);
-    refresh_items(schirm, noteRow, NoteRowRefreshed);
+    refresh_items(schirm, noteRow, NoteRowRefreshedItems);
     refresh_cockpit();
 }
 
@@ -233,8 +229,8 @@ void Sequencer::refresh_controller_row(Row_Mode& row)
 {
     refresh_items(schirm, row, RefreshedItems);
     if (running()) return;
-    schirm.put(row.refresh(ControllerFaderItem));
-    schirm.put(row.refresh(ControllerDisItem));
+    schirm.put(row.refresh(ControllerFaderRefreshItem));
+    schirm.put(row.refresh(ControllerDisRefreshItem));
 }
 
 void Sequencer::refresh_cockpit()
