@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <cerrno>
 #include <cstdio>
 
 const AlsaSeqCalls alsaLibSeqCalls = {
@@ -40,25 +41,42 @@ int open_quietly(snd_seq_t** seq)
     return result;
 }
 
-void report_missing_sequencer()
+// Every failure of the driver goes through here, named by the call that failed;
+// Allegro's error text says the same for whoever asks it.
+void report_failure(const char* operation, int error)
 {
-    ustrzcpy(allegro_error, ALLEGRO_ERROR_SIZE, get_config_text("No ALSA sequencer available"));
+    char text[ALLEGRO_ERROR_SIZE];
+    std::snprintf(text, sizeof text, "%s: %s", operation, snd_strerror(error));
+    ustrzcpy(allegro_error, ALLEGRO_ERROR_SIZE, text);
+    std::fprintf(stderr, "%s: %s\n", ClientName, text);
 }
 
 int create_output_port(snd_seq_t* seq)
 {
-    if (alsaSeqCalls.set_client_name(seq, ClientName) < 0) return -1;
-    return alsaSeqCalls.create_simple_port(seq, PortName, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    int result = alsaSeqCalls.set_client_name(seq, ClientName);
+    if (result < 0) {
+        report_failure("cannot name its ALSA sequencer client", result);
+        return result;
+    }
+    result = alsaSeqCalls.create_simple_port(seq, PortName, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (result < 0) report_failure("cannot create its ALSA output port", result);
+    return result;
 }
 
 bool open_client()
 {
     snd_seq_t* seq = nullptr;
-    if (open_quietly(&seq) < 0) return false;
+    int result = open_quietly(&seq);
+    if (result < 0) {
+        report_failure("cannot open the ALSA sequencer", result);
+        return false;
+    }
     int port = create_output_port(seq);
     snd_midi_event_t* encoder = nullptr;
-    if (port < 0 || snd_midi_event_new(EncoderBufferSize, &encoder) < 0) {
+    if (port >= 0 && (result = snd_midi_event_new(EncoderBufferSize, &encoder)) < 0)
+        report_failure("cannot make its MIDI event encoder", result);
+    if (port < 0 || !encoder) {
         alsaSeqCalls.close(seq);
         return false;
     }
@@ -80,9 +98,16 @@ void connect_configured_destination()
     const char* destination = get_config_string("sound", "alsa_seq_connect", nullptr);
     if (!destination || !*destination) return;
     snd_seq_addr_t address{};
-    int result = alsaSeqCalls.parse_address(client.seq, &address, destination);
-    if (result >= 0) result = alsaSeqCalls.connect_to(client.seq, client.port, address.client, address.port);
-    if (result < 0)
+    if (alsaSeqCalls.parse_address(client.seq, &address, destination) < 0) {
+        std::fprintf(stderr, "%s: cannot connect the MIDI output: no ALSA client named \"%s\" (see aconnect -l)\n",
+                     ClientName, destination);
+        return;
+    }
+    int result = alsaSeqCalls.connect_to(client.seq, client.port, address.client, address.port);
+    if (result == -ENOENT)
+        std::fprintf(stderr, "%s: cannot connect the MIDI output: there is no ALSA port %d:%d (see aconnect -l)\n",
+                     ClientName, address.client, address.port);
+    else if (result < 0)
         std::fprintf(stderr, "%s: cannot connect the MIDI output to \"%s\": %s\n", ClientName, destination,
                      snd_strerror(result));
 }
@@ -112,7 +137,7 @@ int alsa_seq_detect(int input)
     if (client.seq) return TRUE;
     snd_seq_t* seq = nullptr;
     if (open_quietly(&seq) < 0) {
-        report_missing_sequencer();
+        ustrzcpy(allegro_error, ALLEGRO_ERROR_SIZE, "No ALSA sequencer available");
         return FALSE;
     }
     alsaSeqCalls.close(seq);
@@ -123,10 +148,7 @@ int alsa_seq_init(int input, int)
 {
     if (input) return -1;
     if (client.seq) return 0;
-    if (!open_client()) {
-        report_missing_sequencer();
-        return -1;
-    }
+    if (!open_client()) return -1;
     connect_configured_destination();
     return 0;
 }

@@ -11,12 +11,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 namespace {
 
 int captureFile = -1;
+std::string capturePath;
+bool writeFailureReported = false;
 
 long long monotonic_microseconds()
 {
@@ -31,9 +36,19 @@ int capture_init(int input, int)
 {
     if (input) return -1;
     const char* path = get_config_string("sound", "capture_file", nullptr);
-    if (!path || !*path) return -1;
+    if (!path || !*path) {
+        std::fprintf(stderr, "Kalverosin 4: the MIDI capture driver records nothing: name its file with capture_file "
+                             "in the [sound] section of allegro.cfg.\n");
+        return -1;
+    }
     captureFile = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return captureFile < 0 ? -1 : 0;
+    if (captureFile < 0) {
+        std::fprintf(stderr, "Kalverosin 4: cannot record MIDI to %s: %s.\n", path, std::strerror(errno));
+        return -1;
+    }
+    capturePath = path;
+    writeFailureReported = false;
+    return 0;
 }
 
 void capture_exit(int)
@@ -42,13 +57,23 @@ void capture_exit(int)
     captureFile = -1;
 }
 
+// Said once: a full disk would otherwise say it for every byte.
+void report_write_failure(int error)
+{
+    if (writeFailureReported) return;
+    writeFailureReported = true;
+    std::fprintf(stderr, "Kalverosin 4: MIDI bytes can no longer be recorded to %s: %s.\n", capturePath.c_str(),
+                 std::strerror(error));
+}
+
 // Written at once, unbuffered, so that a reader sees each byte as it leaves.
 void capture_raw_midi(int data)
 {
     if (captureFile < 0) return;
     char line[40];
     int length = std::snprintf(line, sizeof line, "%lld %02X\n", monotonic_microseconds(), data & 0xFF);
-    if (write(captureFile, line, static_cast<size_t>(length)) < 0) return;
+    ssize_t written = write(captureFile, line, static_cast<size_t>(length));
+    if (written != length) report_write_failure(written < 0 ? errno : ENOSPC);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 // Other tests of the same process may have started Allegro already, with other
 // colour settings: the depth and layout are set every time.
@@ -159,4 +162,21 @@ void SequencerTest::click(int x, int y)
     frame();
     release();
     frame();
+}
+
+std::string stderr_of(const std::function<void()>& code)
+{
+    std::fflush(stderr);
+    std::FILE* said = std::tmpfile();
+    int saved = dup(fileno(stderr));
+    dup2(fileno(said), fileno(stderr));
+    code();
+    std::fflush(stderr);
+    dup2(saved, fileno(stderr));
+    close(saved);
+    std::string text;
+    std::rewind(said);
+    for (int c; (c = std::fgetc(said)) != EOF;) text += static_cast<char>(c);
+    std::fclose(said);
+    return text;
 }

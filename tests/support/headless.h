@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,3 +80,6 @@ protected:
     void click(int x, int y);
     std::vector<Message> sent() { return MidiRecorder::messages(); }
 };
+
+// What a piece of code writes to stderr.
+std::string stderr_of(const std::function<void()>& code);
