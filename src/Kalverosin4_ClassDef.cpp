@@ -547,12 +547,16 @@ int ButLed::pressed()
 
 blitz_struct ButLed::draw(int mode)
 {
+    // A fast drag can leave the start beyond the end; the steps between the
+    // two markers play all the same, so they show as the loop.
+    int low = std::min(start, end);
+    int high = std::max(start, end);
     BITMAP* picture = create_picture(StepsPerRow * Cell, Cell);
     for (int n = 1; n <= StepsPerRow; ++n) {
         BITMAP* face = buttonled_off;
         if (n == current)
             face = buttonled_on;
-        else if (n < start || n > end)
+        else if (n < low || n > high)
             face = buttonled_out;
         blit(face, picture, 0, 0, Cell * (n - 1), 0, Cell, Cell);
     }
