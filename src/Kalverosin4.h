@@ -260,6 +260,8 @@ public:
     int pressed();
     blitz_struct draw(int mode);
     blitz_struct refresh();
+    // Puts the knob where a user who chose this value would have left it.
+    void set(int v);
 
 private:
     int travel() const;
@@ -457,6 +459,16 @@ extern void (*installTickPeriod)(int period);
 
 // One three-byte MIDI message to the selected driver.
 void send_midi(int status, int data1, int data2);
+// One single-byte real-time message (clock, start, stop) to the selected driver.
+void send_realtime(int status);
+
+// What goes beyond the panel, from the [kalverosin4] section of Allegro's
+// configuration; everything is off unless switched on there.
+struct ConfigOptions {
+    bool midiClock = false;  // midi_clock: clock, start and stop out
+    std::string panelFile;   // remember_panel, panel_file: where the panel is kept; empty when it is not
+};
+ConfigOptions read_options();
 
 // The panels around the rows: title, driver name, transport, tempo, channel.
 class Cockpit {
@@ -495,6 +507,8 @@ public:
     int midiChannel;
     int lastNote;
     int nextNote;
+    bool clockOut;          // send MIDI clock, start and stop
+    std::string panelFile;  // where the panel is kept between runs; empty: nowhere
 
     Sequencer(Schirm& schirm, Skin skin);
     void draw_first_picture();
@@ -502,13 +516,16 @@ public:
     bool running();
 
 private:
+    long long playTick;  // ticks since the transport started
     void handle_ticks();
-    void handle_tick(int t);
+    void handle_tick(long long t, long long newest);
     void draw_frame();
     void refresh_controller_row(Row_Mode& row);
     void refresh_cockpit();
     void start_transport();
     void stop_transport();
+    void exit_program();
+    void remember_panel();
     void all_notes_off();
 };
 

@@ -658,6 +658,12 @@ int Fader::rest_position(int v) const
     return static_cast<int>(std::clamp<long long>(position, 0, travel()));
 }
 
+void Fader::set(int v)
+{
+    value = std::clamp(v, std::min(min, max), std::max(min, max));
+    knob_pos = rest_position(value);
+}
+
 BITMAP* Fader::track() const
 {
     if (length <= ShortTrack) return fader_bett_72;

@@ -2,8 +2,12 @@
 // sequencer clock and all MIDI output.
 #include "Kalverosin4.h"
 #include "MidiAlsaSeq.h"
+#include "PanelMemory.h"
+#include "SteadyTimer.h"
 
 #include <allegro/platform/aintunix.h>
+
+#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,10 +32,18 @@ constexpr int TimerUnitsPerMinute = 71590860;  // 60 x TIMERS_PER_SECOND
 
 void install_tick_timer(int period) { install_int_ex(timerCounter_Updater, period); }
 
-void stop_without_graphics()
+// Without a window there is no instrument: say why, and do not call it success.
+[[noreturn]] void stop_without_window()
 {
-    allegro_message("Unable to set graphic mode!");
-    std::exit(0);
+    const char* display = std::getenv("DISPLAY");
+    if (allegro_error[0])
+        std::fprintf(stderr, "Kalverosin 4: Unable to set graphic mode! %s\n", allegro_error);
+    else if (display && *display)
+        std::fprintf(stderr, "Kalverosin 4: Unable to set graphic mode! The X display %s cannot be opened.\n", display);
+    else
+        std::fprintf(stderr, "Kalverosin 4: Unable to set graphic mode! There is no display: DISPLAY is not set.\n");
+    allegro_message("Unable to set graphic mode!\n");
+    std::exit(EXIT_FAILURE);
 }
 
 }  // namespace
@@ -55,10 +67,11 @@ void register_midi_drivers()
 void init()
 {
     // Without a display there is no system driver, and every later call would crash.
-    if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_graphics();
+    if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_window();
     set_color_depth(16);
-    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_graphics();
+    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_window();
     install_keyboard();
+    register_steady_timer();
     install_timer();
     install_mouse();
     // Our own drivers must be known before the sound system picks one.
@@ -66,6 +79,38 @@ void init()
     install_sound(DIGI_AUTODETECT, MIDI_AUTODETECT, nullptr);
     install_int_ex(timerCounter_Updater, tick_period(init_tempo));
     install_int_ex(FrameTimerUpdater, BPS_TO_TIMER(FrameRate));
+}
+
+// ===========================================================================
+// Options
+// ===========================================================================
+
+namespace {
+
+constexpr const char* OptionsSection = "kalverosin4";
+
+// Yes or no; anything else is named on stderr and leaves the option off.
+bool read_switch(const char* key)
+{
+    const char* value = get_config_string(OptionsSection, key, nullptr);
+    if (!value || !*value) return false;
+    for (const char* yes : {"yes", "on", "true", "1"})
+        if (strcasecmp(value, yes) == 0) return true;
+    for (const char* no : {"no", "off", "false", "0"})
+        if (strcasecmp(value, no) == 0) return false;
+    std::fprintf(stderr, "Kalverosin 4: [%s] %s = %s is neither yes nor no; it stays off.\n", OptionsSection, key,
+                 value);
+    return false;
+}
+
+}  // namespace
+
+ConfigOptions read_options()
+{
+    ConfigOptions options;
+    options.midiClock = read_switch("midi_clock");
+    if (read_switch("remember_panel")) options.panelFile = panel_file_path(get_config_string(OptionsSection, "panel_file", ""));
+    return options;
 }
 
 // ===========================================================================
@@ -84,6 +129,18 @@ void send_midi(int status, int data1, int data2)
     unsigned char message[] = {static_cast<unsigned char>(status), static_cast<unsigned char>(data1),
                                static_cast<unsigned char>(data2)};
     midi_out(message, 3);
+}
+
+// Allegro's player reads two more bytes after any status from F0 up, even past
+// the end of what it is given; the zeros keep that read inside the message.
+void send_realtime(int status)
+{
+    if (midi_driver && midi_driver->raw_midi) {
+        midi_driver->raw_midi(status);
+        return;
+    }
+    unsigned char message[] = {static_cast<unsigned char>(status), 0, 0};
+    midi_out(message, 1);
 }
 
 // ===========================================================================
@@ -189,7 +246,9 @@ Sequencer::Sequencer(Schirm& schirm, Skin skin)
       cockpit(skin, selected_driver_name()),
       midiChannel(0),
       lastNote(0),
-      nextNote(0)
+      nextNote(0),
+      clockOut(false),
+      playTick(-1)
 {
 }
 
@@ -258,10 +317,7 @@ void Sequencer::refresh_cockpit()
 
     blitz_struct exit = cockpit.exitButton.refresh();
     schirm.put(exit);
-    if (exit.mode == 1) {
-        all_notes_off();
-        exitnow = true;
-    }
+    if (exit.mode == 1) exit_program();
 }
 
 // ===========================================================================
@@ -275,33 +331,52 @@ constexpr int NoteOff = 0x80;
 constexpr int NoteOn = 0x90;
 constexpr int AllNotesOff = 0x7B;
 constexpr int MidiChannels = 16;
+constexpr int TimingClock = 0xF8;
+constexpr int ClockStart = 0xFA;
+constexpr int ClockStop = 0xFC;
+constexpr int TicksPerClock = TicksPerBeat / 24;
 
 }  // namespace
 
-// Every tick since the last one handled is handled in order, so a row whose
-// step falls on a tick that a long frame hid still steps; more than a beat
-// behind, the clock jumps to the present instead of racing through the past.
+// The tick counter is read as a distance from the last tick handled, which
+// stays right when the counter wraps after months of play; playTick counts on
+// from the start in 64 bits, so the rows keep their phase across the wrap.
+// Owed ticks are played in order, so that every row keeps its place; more than
+// a beat behind, the clock jumps to the present instead of racing through the past.
 void Sequencer::handle_ticks()
 {
     int t = timerCounter.load();
-    if (t == timerCounter_last) return;
-    int owed = t - timerCounter_last;
-    int first = (owed > 0 && owed <= TicksPerBeat) ? timerCounter_last + 1 : t;
+    unsigned owed = static_cast<unsigned>(t) - static_cast<unsigned>(timerCounter_last);
+    if (owed == 0) return;
     timerCounter_last = t;
-    for (int tick = first; tick <= t; ++tick) handle_tick(tick);
+    long long newest = playTick + owed;
+    long long first = owed <= static_cast<unsigned>(TicksPerBeat) ? playTick + 1 : newest;
+    playTick = newest;
+    for (long long tick = first; tick <= newest; ++tick) handle_tick(tick, newest);
 }
 
-void Sequencer::handle_tick(int t)
+namespace {
+
+// Of the steps owed after a stall, a row sends only its newest: the rest would
+// come out as one flam of zero-length notes.
+bool due(long long tick, int rate) { return tick % rate == 0; }
+bool sends(long long tick, int rate, long long newest) { return tick + rate > newest; }
+
+}  // namespace
+
+void Sequencer::handle_tick(long long t, long long newest)
 {
+    if (clockOut && t % TicksPerClock == 0) send_realtime(TimingClock);
     for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
-        if (t % row->rate != 0) continue;
+        if (!due(t, row->rate)) continue;
         int value = row->step();
         int controller = row->controllerDis.value;
-        if (controller != 0) send_midi(ControlChange + midiChannel, controller, value);
+        if (controller != 0 && sends(t, row->rate, newest)) send_midi(ControlChange + midiChannel, controller, value);
     }
-    if (t % noteRow.rate == 0) nextNote = noteRow.step();
-    if (t % gateRow.rate == 0) {
+    if (due(t, noteRow.rate)) nextNote = noteRow.step();
+    if (due(t, gateRow.rate)) {
         int velocity = gateRow.step();
+        if (!sends(t, gateRow.rate, newest)) return;
         send_midi(NoteOff + midiChannel, lastNote, 0x7F);
         lastNote = nextNote;
         send_midi(NoteOn + midiChannel, lastNote, velocity);
@@ -313,10 +388,12 @@ void Sequencer::start_transport()
 {
     timerCounter.store(0);
     timerCounter_last = -1;
+    playTick = -1;
     upperControllerRow.ready();
     lowerControllerRow.ready();
     gateRow.ready();
     noteRow.ready();
+    if (clockOut) send_realtime(ClockStart);
 }
 
 void Sequencer::stop_transport()
@@ -325,7 +402,22 @@ void Sequencer::stop_transport()
         bar->current = 0;
         bar->redraw = true;
     }
+    if (clockOut) send_realtime(ClockStop);
     all_notes_off();
+    remember_panel();
+}
+
+void Sequencer::exit_program()
+{
+    if (clockOut) send_realtime(ClockStop);
+    all_notes_off();
+    remember_panel();
+    exitnow = true;
+}
+
+void Sequencer::remember_panel()
+{
+    if (!panelFile.empty()) save_panel(*this, panelFile);
 }
 
 void Sequencer::all_notes_off()
@@ -355,9 +447,13 @@ int stop_for_bad_skin(const SkinError& error)
 int run_kalverosin()
 {
     init();
+    ConfigOptions options = read_options();
     try {
         Schirm schirm;
         Sequencer sequencer(schirm, Skin());
+        sequencer.clockOut = options.midiClock;
+        sequencer.panelFile = options.panelFile;
+        if (!sequencer.panelFile.empty()) restore_panel(sequencer, sequencer.panelFile);
         sequencer.draw_first_picture();
         rest(500);
         while (!exitnow) sequencer.pass();

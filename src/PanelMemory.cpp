@@ -1,0 +1,430 @@
+// The panel kept between runs. The file is plain text, one setting per line,
+// written as the panel shows it, so that a user can read and edit it:
+//
+//   kalverosin4-panel 1
+//   speed 120
+//   channel 1
+//   row upper-controller
+//   rate 16
+//   step 1
+//   direct forward
+//   loop 1 8
+//   steps 3 3 3 3 3 3 3 3 3 3 3 3 3 3 3 3     (the line each step selects: 1 top, 3 bottom)
+//   controller 1
+//   values 64 64 64
+//   ...
+//   end
+#include "PanelMemory.h"
+
+#include "Kalverosin4.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* Heading = "kalverosin4-panel";
+constexpr int Format = 1;
+constexpr const char* NoteNames[] = {"c", "cis", "d", "dis", "e", "f", "fis", "g", "gis", "a", "ais", "b"};
+constexpr const char* Directions[] = {"backward", "pingpong", "forward"};
+constexpr int Lines = 3;
+
+// One row as the file sees it. Controller and gate rows have a fader and a
+// display on each line; the note row a semitone fader, an octave fader and a
+// note display.
+struct RowView {
+    const char* name;
+    int* rate;
+    int* forward;
+    Dis3* rateDis;
+    Fader* rateFader;
+    Dis3* stepDis;
+    Fader* stepFader;
+    Fader* directFader;
+    ButLed* loopBar;
+    std::array<But3, StepsPerRow>* stepButtons;
+    const char* linesKey;
+    std::array<Fader*, Lines> lineFaders{};
+    std::array<Dis3*, Lines> lineDisplays{};
+    std::array<Fader*, Lines> octaveFaders{};
+    std::array<DisN*, Lines> noteDisplays{};
+    Fader* controllerFader = nullptr;
+    Dis3* controllerDis = nullptr;
+};
+
+template <class Row>
+RowView common_view(const char* name, Row& row, const char* linesKey)
+{
+    return {name,           &row.rate,       &row.forward,     &row.rateDis,     &row.rateFader,
+            &row.stepDis,   &row.stepFader,  &row.directFader, &row.loopBar,     &row.stepButtons,
+            linesKey};
+}
+
+std::array<RowView, 4> row_views(Sequencer& s)
+{
+    std::array<RowView, 4> views = {
+        common_view("upper-controller", s.upperControllerRow, "values"),
+        common_view("lower-controller", s.lowerControllerRow, "values"),
+        common_view("note", s.noteRow, "notes"),
+        common_view("velocity", s.gateRow, "velocities"),
+    };
+    for (int k = 0; k < 2; ++k) {
+        Row_Mode& row = k == 0 ? s.upperControllerRow : s.lowerControllerRow;
+        views[k].lineFaders = {&row.valueFader1, &row.valueFader2, &row.valueFader3};
+        views[k].lineDisplays = {&row.valueDis1, &row.valueDis2, &row.valueDis3};
+        views[k].controllerFader = &row.controllerFader;
+        views[k].controllerDis = &row.controllerDis;
+    }
+    Row_Note& note = s.noteRow;
+    views[2].lineFaders = {&note.noteFader1, &note.noteFader2, &note.noteFader3};
+    views[2].octaveFaders = {&note.octaveFader1, &note.octaveFader2, &note.octaveFader3};
+    views[2].noteDisplays = {&note.noteDis1, &note.noteDis2, &note.noteDis3};
+    Row_Gate& gate = s.gateRow;
+    views[3].lineFaders = {&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3};
+    views[3].lineDisplays = {&gate.velocityDis1, &gate.velocityDis2, &gate.velocityDis3};
+    return views;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+// ---------------------------------------------------------------------------
+
+std::string note_name(int note) { return NoteNames[note % 12] + std::to_string(note / 12); }
+
+void write_row(std::ostream& out, const RowView& row)
+{
+    out << "\nrow " << row.name << "\nrate " << (1 << row.rateFader->value) << "\nstep " << row.stepFader->value
+        << "\ndirect " << Directions[std::clamp(row.directFader->value, 0, 2)] << "\nloop " << row.loopBar->start
+        << ' ' << row.loopBar->end << "\nsteps";
+    for (But3& button : *row.stepButtons) out << ' ' << 3 - button.state;
+    if (row.controllerFader) out << "\ncontroller " << row.controllerFader->value;
+    out << '\n' << row.linesKey;
+    for (int line = 0; line < Lines; ++line) {
+        int value = row.lineFaders[line]->value;
+        if (row.octaveFaders[line]) value += 12 * row.octaveFaders[line]->value;
+        out << ' ' << (row.octaveFaders[line] ? note_name(value) : std::to_string(value));
+    }
+    out << '\n';
+}
+
+std::string panel_text(Sequencer& s)
+{
+    std::ostringstream out;
+    out << "# Kalverosin 4 keeps its panel here: one setting per line, as the panel shows it.\n"
+        << Heading << ' ' << Format << "\nspeed " << s.cockpit.tempo() << "\nchannel " << s.cockpit.channelFader.value
+        << '\n';
+    for (const RowView& row : row_views(s)) write_row(out, row);
+    out << "\nend\n";
+    return out.str();
+}
+
+bool write_all(int fd, const std::string& text)
+{
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The rename is made durable too, so that a crash right after a save keeps it.
+void sync_directory(const fs::path& directory)
+{
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+// ---------------------------------------------------------------------------
+
+std::vector<std::string> words(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> out;
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
+}
+
+bool number_in(const std::string& text, int low, int high, int& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+bool note_number(const std::string& text, int& out)
+{
+    size_t digits = text.find_first_of("0123456789");
+    if (digits == std::string::npos) return false;
+    int octave = 0;
+    if (!number_in(text.substr(digits), 0, 9, octave)) return false;
+    for (int semitone = 0; semitone < 12; ++semitone)
+        if (text.compare(0, digits, NoteNames[semitone]) == 0 && std::strlen(NoteNames[semitone]) == digits) {
+            out = 12 * octave + semitone;
+            return true;
+        }
+    return false;
+}
+
+// Takes one setting; the reason when it cannot.
+class PanelReader {
+public:
+    explicit PanelReader(Sequencer& s) : sequencer(s), views(row_views(s)) {}
+
+    std::string take(const std::vector<std::string>& w)
+    {
+        const std::string& key = w[0];
+        size_t args = w.size() - 1;
+        if (key == "speed" && args == 1) return take_speed(w[1]);
+        if (key == "channel" && args == 1) return take_channel(w[1]);
+        if (key == "row" && args == 1) return select_row(w[1]);
+        if (!row) return key + " stands before the first row line";
+        if (key == "rate" && args == 1) return take_rate(w[1]);
+        if (key == "step" && args == 1) return take_fader(w[1], *row->stepFader, row->stepDis, "a step width of 1 to 16");
+        if (key == "direct" && args == 1) return take_direction(w[1]);
+        if (key == "loop" && args == 2) return take_loop(w[1], w[2]);
+        if (key == "steps" && args == StepsPerRow) return take_steps(w);
+        if (key == "controller" && args == 1 && row->controllerFader)
+            return take_fader(w[1], *row->controllerFader, row->controllerDis, "a controller number of 0 to 127");
+        if (key == row->linesKey && args == Lines) return take_lines(w);
+        return "\"" + join(w) + "\" is not a setting of the " + row->name + " row";
+    }
+
+private:
+    Sequencer& sequencer;
+    std::array<RowView, 4> views;
+    RowView* row = nullptr;
+
+    static std::string join(const std::vector<std::string>& w)
+    {
+        std::string text;
+        for (const std::string& word : w) text += (text.empty() ? "" : " ") + word;
+        return text;
+    }
+
+    std::string take_speed(const std::string& text)
+    {
+        int tempo = 0;
+        if (!number_in(text, 40, 249, tempo)) return "speed " + text + " is not a tempo of 40 to 249";
+        Cockpit& c = sequencer.cockpit;
+        c.speedTensFader.set(tempo / 10);
+        c.speedUnitsFader.set(tempo % 10);
+        if (tempo != c.speedDis.value) installTickPeriod(tick_period(tempo));
+        c.speedDis.value = tempo;
+        return "";
+    }
+
+    std::string take_channel(const std::string& text)
+    {
+        int channel = 0;
+        if (!number_in(text, 1, 16, channel)) return "channel " + text + " is not a MIDI channel of 1 to 16";
+        sequencer.cockpit.channelFader.set(channel);
+        sequencer.cockpit.channelDis.value = channel;
+        sequencer.midiChannel = channel - 1;
+        return "";
+    }
+
+    std::string select_row(const std::string& name)
+    {
+        for (RowView& view : views)
+            if (name == view.name) {
+                row = &view;
+                return "";
+            }
+        row = nullptr;
+        return "there is no row called " + name;
+    }
+
+    std::string take_rate(const std::string& text)
+    {
+        for (int exponent = 0; exponent <= 6; ++exponent)
+            if (text == std::to_string(1 << exponent)) {
+                row->rateFader->set(exponent);
+                row->rateDis->value = 1 << exponent;
+                *row->rate = 192 >> exponent;
+                return "";
+            }
+        return "rate " + text + " is not one of 1, 2, 4, 8, 16, 32, 64";
+    }
+
+    static std::string take_fader(const std::string& text, Fader& fader, Dis3* display, const char* wanted)
+    {
+        int value = 0;
+        if (!number_in(text, fader.min, fader.max, value)) return text + " is not " + wanted;
+        fader.set(value);
+        if (display) display->value = value;
+        return "";
+    }
+
+    std::string take_direction(const std::string& text)
+    {
+        for (int d = 0; d < 3; ++d)
+            if (text == Directions[d]) {
+                row->directFader->set(d);
+                *row->forward = d != 0 ? 1 : 0;
+                return "";
+            }
+        return "direct " + text + " is not backward, pingpong or forward";
+    }
+
+    // The strip's end can stand one beyond the last step, never on its start.
+    std::string take_loop(const std::string& first, const std::string& last)
+    {
+        int start = 0, end = 0;
+        if (!number_in(first, 1, StepsPerRow, start) || !number_in(last, 1, StepsPerRow + 1, end) || start == end)
+            return "loop " + first + " " + last + " is not a loop of steps 1 to 16";
+        row->loopBar->start = start;
+        row->loopBar->end = end;
+        return "";
+    }
+
+    std::string take_steps(const std::vector<std::string>& w)
+    {
+        std::array<int, StepsPerRow> lines{};
+        for (int k = 0; k < StepsPerRow; ++k)
+            if (!number_in(w[k + 1], 1, Lines, lines[k])) return "step " + std::to_string(k + 1) + " selects line " +
+                                                                   w[k + 1] + ", not 1, 2 or 3";
+        for (int k = 0; k < StepsPerRow; ++k) (*row->stepButtons)[k].state = 3 - lines[k];
+        return "";
+    }
+
+    std::string take_lines(const std::vector<std::string>& w)
+    {
+        std::array<int, Lines> values{};
+        bool notes = row->octaveFaders[0] != nullptr;
+        for (int line = 0; line < Lines; ++line) {
+            bool ok = notes ? note_number(w[line + 1], values[line]) && values[line] <= 119
+                            : number_in(w[line + 1], 0, 127, values[line]);
+            if (!ok) return w[line + 1] + " is not " + (notes ? "a note from c0 to b9" : "a value of 0 to 127");
+        }
+        for (int line = 0; line < Lines; ++line) {
+            if (!notes) {
+                row->lineFaders[line]->set(values[line]);
+                row->lineDisplays[line]->value = values[line];
+                continue;
+            }
+            row->lineFaders[line]->set(values[line] % 12);
+            row->octaveFaders[line]->set(values[line] / 12);
+            row->noteDisplays[line]->value = values[line];
+        }
+        return "";
+    }
+};
+
+void complain(const std::string& path, int line, const std::string& problem)
+{
+    std::fprintf(stderr, "Kalverosin 4: panel file %s, line %d: %s.\n", path.c_str(), line, problem.c_str());
+}
+
+// Kept aside before anything can overwrite it: a user may want what is in it.
+void keep_aside(const std::string& path)
+{
+    std::string aside = path + ".bad";
+    if (std::rename(path.c_str(), aside.c_str()) == 0)
+        std::fprintf(stderr, "Kalverosin 4: the panel file is kept aside as %s; what it could not give starts as usual.\n",
+                     aside.c_str());
+    else
+        std::fprintf(stderr, "Kalverosin 4: cannot keep %s aside as %s: %s.\n", path.c_str(), aside.c_str(),
+                     std::strerror(errno));
+}
+
+}  // namespace
+
+std::string panel_file_path(const char* configured)
+{
+    const char* home = std::getenv("HOME");
+    if ((!home || !*home) && getpwuid(getuid())) home = getpwuid(getuid())->pw_dir;
+    std::string homeDir = home ? home : ".";
+    std::string file = configured ? configured : "";
+    if (file.rfind("~/", 0) == 0) return homeDir + file.substr(1);
+    if (!file.empty()) return file;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base = state && state[0] == '/' ? state : homeDir + "/.local/state";
+    return base + "/kalverosin4/panel";
+}
+
+void restore_panel(Sequencer& sequencer, const std::string& path)
+{
+    std::error_code missing;
+    if (!fs::exists(path, missing)) return;
+    std::ifstream file(path);
+    PanelReader reader(sequencer);
+    bool headed = false, ended = false, faulty = false;
+    int number = 0;
+    auto fault = [&](const std::string& problem) {
+        complain(path, number, problem);
+        faulty = true;
+    };
+    for (std::string line; !ended && std::getline(file, line);) {
+        ++number;
+        std::vector<std::string> w = words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        if (!headed) {
+            int format = 0;
+            if (w.size() != 2 || w[0] != Heading || !number_in(w[1], 1, INT_MAX, format)) {
+                fault("this is not a Kalverosin 4 panel file");
+                break;
+            }
+            if (format > Format) {
+                fault("it was written by a newer Kalverosin 4 (format " + w[1] + "), which this one cannot read");
+                break;
+            }
+            headed = true;
+            continue;
+        }
+        if (w == std::vector<std::string>{"end"}) ended = true;
+        else if (std::string problem = reader.take(w); !problem.empty()) fault(problem);
+    }
+    if (!file.is_open() || file.bad()) fault(std::string("it cannot be read: ") + std::strerror(errno));
+    else if (!faulty && !ended) fault(headed ? "the file ends early: it has no end line" : "the file is empty");
+    if (faulty) keep_aside(path);
+}
+
+bool save_panel(Sequencer& sequencer, const std::string& path)
+{
+    fs::path target(path);
+    std::string fresh = path + ".new";
+    std::error_code error;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+    int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool saved = fd >= 0 && write_all(fd, panel_text(sequencer)) && fsync(fd) == 0;
+    int reason = errno;
+    if (fd >= 0 && close(fd) != 0 && saved) {
+        saved = false;
+        reason = errno;
+    }
+    if (saved && std::rename(fresh.c_str(), path.c_str()) != 0) {
+        saved = false;
+        reason = errno;
+    }
+    if (!saved) {
+        if (fd >= 0) unlink(fresh.c_str());
+        std::fprintf(stderr, "Kalverosin 4: cannot keep the panel in %s: %s.\n", path.c_str(), std::strerror(reason));
+        return false;
+    }
+    sync_directory(target.has_parent_path() ? target.parent_path() : fs::path("."));
+    return true;
+}

@@ -1,0 +1,20 @@
+// The panel kept between runs, when the user asks for it: a plain text file
+// that is read once at start and written whenever the transport stops and at EXIT.
+#pragma once
+
+#include <string>
+
+class Sequencer;
+
+// The file named in the configuration (a leading ~/ is the home directory), or
+// kalverosin4/panel below $XDG_STATE_HOME (by default ~/.local/state).
+std::string panel_file_path(const char* configured);
+
+// Sets every control to what the file keeps, as if the user had set it, before
+// the first picture. A file that cannot be taken is named on stderr with the
+// line at fault, kept aside as FILE.bad, and what it could not give starts as usual.
+void restore_panel(Sequencer& sequencer, const std::string& path);
+
+// Writes the panel to a new file beside the old one and renames it over it, so
+// that a failed save never costs the pattern kept before; says so on stderr.
+bool save_panel(Sequencer& sequencer, const std::string& path);

@@ -1,0 +1,177 @@
+// The panel kept between runs: a pattern made with the pointer comes back as
+// it was, and a bad or unwritable file never costs a pattern.
+#include "PanelMemory.h"
+#include "headless.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class PanelMemoryTest : public SequencerTest {
+protected:
+    fs::path dir;
+    std::string file;
+    void SetUp() override
+    {
+        SequencerTest::SetUp();
+        char pattern[] = "/tmp/kalverosin-panel-XXXXXX";
+        dir = mkdtemp(pattern);
+        file = (dir / "state" / "panel").string();
+        sequencer->panelFile = file;
+    }
+    void TearDown() override
+    {
+        fs::remove_all(dir);
+        SequencerTest::TearDown();
+    }
+    Sequencer& s() { return *sequencer; }
+
+    // The next run of the program: a fresh panel that takes what the file keeps.
+    std::string restart()
+    {
+        delete sequencer;
+        pointer_at(-100, -100);
+        sequencer = new Sequencer(*schirm, skin);
+        std::string said = stderr_of([&] { restore_panel(*sequencer, file); });
+        sequencer->draw_first_picture();
+        return said;
+    }
+    void drag(Fader& fader, int x)
+    {
+        pointer_at(fader.x + fader.knob_pos + 7, fader.y + 7);
+        frame();
+        press();
+        frame();
+        pointer_at(fader.x + x, fader.y + 7, 1);
+        frame();
+        release();
+        frame();
+    }
+    void click_at(int x, int y)
+    {
+        pointer_at(x, y);
+        frame();
+        press();
+        frame();
+        release();
+        frame();
+    }
+    // Drags a marker of the loop bar from one step to another (steps from 0).
+    void move_marker(ButLed& bar, int from, int to)
+    {
+        pointer_at(bar.x + 15 * from + 7, bar.y + 7, 1);
+        frame();
+        pointer_at(bar.x + 15 * to + 7, bar.y + 7, 1);
+        frame();
+        release();
+        frame();
+    }
+    template <class Row>
+    void change_row(Row& row, int seed, std::initializer_list<Fader*> lines)
+    {
+        drag(row.rateFader, 25 * seed);
+        drag(row.stepFader, 25 * seed);
+        drag(row.directFader, 40 * (seed % 3));
+        for (int k = seed; k < StepsPerRow; k += 3) click_at(row.x + 192 + 15 * k, row.y + 32 + 15 * (k / 3 % 3));
+        move_marker(row.loopBar, 7, 8 + seed);
+        move_marker(row.loopBar, 0, seed);
+        int n = 0;
+        for (Fader* line : lines) drag(*line, 13 * seed + 9 * n++);
+    }
+    // STARTSTOP, four beats of ticks, STARTSTOP: the bytes sent.
+    std::vector<int> play()
+    {
+        click(202, 437);
+        MidiRecorder::clear();
+        for (int t = 0; t <= 4 * 48; ++t) tick_pass(t);
+        std::vector<int> sent = MidiRecorder::bytes;
+        for (int i = 0; i <= lockframes; ++i) frame();
+        click(202, 437);
+        return sent;
+    }
+};
+
+TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
+{
+    Row_Mode& upper = s().upperControllerRow;
+    Row_Mode& lower = s().lowerControllerRow;
+    Row_Note& note = s().noteRow;
+    Row_Gate& gate = s().gateRow;
+    change_row(upper, 1, {&upper.valueFader1, &upper.valueFader2, &upper.valueFader3, &upper.controllerFader});
+    change_row(lower, 2, {&lower.valueFader1, &lower.valueFader2, &lower.valueFader3, &lower.controllerFader});
+    change_row(note, 3, {&note.noteFader1, &note.octaveFader1, &note.noteFader2, &note.octaveFader2, &note.noteFader3,
+                         &note.octaveFader3});
+    change_row(gate, 4, {&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3});
+    drag(s().cockpit.speedTensFader, 30);
+    drag(s().cockpit.speedUnitsFader, 40);
+    drag(s().cockpit.channelFader, 60);
+    pointer_at(-100, -100);
+    s().draw_first_picture();
+    BITMAP* saved = create_bitmap(640, 480);
+    blit(schirm->surface, saved, 0, 0, 0, 0, 640, 480);
+    std::vector<int> played = play();
+    ASSERT_TRUE(fs::exists(file)) << "kept when the transport stopped";
+
+    EXPECT_EQ(restart(), "");
+    EXPECT_EQ(differing_pixels(schirm->surface, 0, 0, saved, 0, 0, 640, 480), 0) << save_for_inspection(schirm->surface, "restored");
+    destroy_bitmap(saved);
+    ASSERT_FALSE(installedPeriods.empty());
+    EXPECT_EQ(installedPeriods.back(), tick_period(s().cockpit.tempo()));
+    EXPECT_EQ(play(), played);
+}
+
+TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)
+{
+    struct Case {
+        const char* text;
+        const char* complaint;
+        int tempo;
+    };
+    const Case cases[] = {
+        {"kalverosin4-panel 1\nspeed 90\nrow note\nrate 17\nend\n", "line 4: rate 17 is not", 90},
+        {"kalverosin4-panel 1\nspeed 90\nrow note\nrate 3", "line 4: rate 3 is not", 90},
+        {"kalverosin4-panel 1\nspeed 90\nrow note\n", "line 3: the file ends early", 90},
+        {"kalverosin4-panel 2\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
+        {"\x89PNG\r\n", "line 1: this is not a Kalverosin 4 panel file", 120},
+    };
+    fs::create_directories(fs::path(file).parent_path());
+    for (const Case& c : cases) {
+        std::ofstream(file) << c.text;
+        std::string said = restart();
+        EXPECT_NE(said.find("panel file " + file + ", " + c.complaint), std::string::npos) << said;
+        EXPECT_EQ(s().cockpit.tempo(), c.tempo) << said;
+        EXPECT_EQ(s().noteRow.rate, 12) << said;
+        EXPECT_EQ(contents(file + ".bad"), c.text) << "kept aside before anything overwrites it";
+        EXPECT_FALSE(fs::exists(file));
+        fs::remove(file + ".bad");
+    }
+}
+
+TEST_F(PanelMemoryTest, AFailedSaveSaysSoOnceAndKeepsThePatternSavedBefore)
+{
+    ASSERT_TRUE(save_panel(s(), file));
+    std::string before = contents(file);
+    fs::create_directory(file + ".new");  // the new file cannot be written
+    s().cockpit.channelFader.set(9);
+    std::string said = stderr_of([&] { EXPECT_FALSE(save_panel(s(), file)); });
+    EXPECT_EQ(said, "Kalverosin 4: cannot keep the panel in " + file + ": Is a directory.\n");
+    EXPECT_EQ(contents(file), before);
+
+    std::ofstream(dir / "plain") << "not a directory";
+    said = stderr_of([&] { EXPECT_FALSE(save_panel(s(), (dir / "plain" / "panel").string())); });
+    EXPECT_NE(said.find("plain/panel"), std::string::npos) << said;
+}
+
+}  // namespace
