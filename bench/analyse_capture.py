@@ -7,7 +7,12 @@ each step ends with exactly one Note On. Reports the lateness of every message
 against the tick grid fitted to the capture, the steps expected against the
 steps sent, and the clock the capture implies.
 
-Usage: analyse_capture.py CAPTURE --tempo BPM --step-ticks N [--title TEXT]
+With MIDI clock on, the clocks (F8) are measured apart: the intervals a
+follower derives its tempo from. With --ticks, a file of the tick callback's own
+monotonic stamps (nanoseconds, one per line; benchmark builds write it), the
+timer's lateness and drift are reported apart from the main loop's.
+
+Usage: analyse_capture.py CAPTURE --tempo BPM --step-ticks N [--ticks FILE] [--title TEXT]
 """
 import argparse
 import math
@@ -17,6 +22,8 @@ TIMER_UNITS_PER_SECOND = 1193181
 TIMER_UNITS_PER_MINUTE = 71590860
 TICKS_PER_BEAT = 48
 ALL_NOTES_OFF = 0x7B
+TIMING_CLOCK = 0xF8
+TICKS_PER_CLOCK = 2
 LATE_LIMITS = (1000, 2000, 5000)
 
 
@@ -26,18 +33,34 @@ def nominal_tick_microseconds(tempo):
 
 
 def read_messages(path):
-    """Messages as (time of the status byte, [bytes])."""
-    messages = []
+    """Messages as (time of the status byte, [bytes]), and the times of the timing clocks."""
+    messages, clocks = [], []
     with open(path) as capture:
         for line in capture:
             fields = line.split()
             if len(fields) != 2:
                 continue
             microseconds, value = int(fields[0]), int(fields[1], 16)
+            if value >= 0xF8 or value in (0xFA, 0xFC):
+                if value == TIMING_CLOCK:
+                    clocks.append(microseconds)
+                continue
             if value >= 0x80 or not messages:
                 messages.append((microseconds, []))
             messages[-1][1].append(value)
-    return messages
+    return messages, clocks
+
+
+def read_ticks(path):
+    with open(path) as stamps:
+        return [int(line) / 1000 for line in stamps if line.strip()]
+
+
+def grid_lateness(times):
+    """Drift (fitted period) and lateness of a run of equally spaced events against their lower-hull grid."""
+    points = list(enumerate(times))
+    origin, period = fit_grid(points)
+    return period, sorted(t - (origin + period * i) for i, t in points)
 
 
 def split_at_sweep(messages):
@@ -125,8 +148,9 @@ def shape(step):
     return tuple(data[0] & 0xF0 for _, data in step)
 
 
-def analyse(path, tempo, step_ticks):
-    played, stop_time = split_at_sweep(read_messages(path))
+def analyse(path, tempo, step_ticks, ticks_path=None):
+    messages, clocks = read_messages(path)
+    played, stop_time = split_at_sweep(messages)
     steps, leftover = group_steps(played)
     if len(steps) < 3:
         sys.exit(f"{path}: only {len(steps)} steps captured")
@@ -144,7 +168,15 @@ def analyse(path, tempo, step_ticks):
     shapes = {}
     for step in steps:
         shapes[shape(step)] = shapes.get(shape(step), 0) + 1
+    tick = nominal_tick_microseconds(tempo)
+    clocks = [t for t in clocks if t < end]
+    ticks = [t for t in read_ticks(ticks_path) if starts[0] - tick <= t < end] if ticks_path else []
     return {
+        "clock_intervals": sorted(b - a for a, b in zip(clocks, clocks[1:])),
+        "clock_nominal": tick * TICKS_PER_CLOCK,
+        "clock_grid": grid_lateness(clocks) if len(clocks) > 2 else None,
+        "tick_nominal": tick,
+        "ticks": grid_lateness(ticks) if len(ticks) > 2 else None,
         "steps": len(steps),
         "messages": sum(len(step) for step in steps),
         "leftover": len(leftover),
@@ -189,6 +221,20 @@ def report(title, tempo, step_ticks, r):
     ]
     if r["leftover"]:
         lines.append(f"{r['leftover']} messages after the last Note On, before the stop")
+    if r["ticks"]:
+        period, late = r["ticks"]
+        lines.append(
+            f"tick callback, {len(late)} ticks: period {(period / r['tick_nominal'] - 1) * 1e6:+.1f} ppm against nominal; "
+            f"lateness (us) p50 {percentile(late, 0.5):.0f}  p99 {percentile(late, 0.99):.0f}  "
+            f"p99.9 {percentile(late, 0.999):.0f}  max {late[-1]:.0f}")
+    gaps = r["clock_intervals"]
+    if gaps:
+        period, late = r["clock_grid"]
+        lines.append(
+            f"MIDI clock, {len(gaps) + 1} clocks, nominal interval {r['clock_nominal']:.1f} us: interval (us) "
+            f"min {gaps[0]:.0f}  p50 {percentile(gaps, 0.5):.0f}  p99 {percentile(gaps, 0.99):.0f}  max {gaps[-1]:.0f}; "
+            f"period {(period / r['clock_nominal'] - 1) * 1e6:+.1f} ppm; lateness p99 {percentile(late, 0.99):.0f}  "
+            f"max {late[-1]:.0f}")
     return "\n".join(lines)
 
 
@@ -197,9 +243,10 @@ def main():
     parser.add_argument("capture")
     parser.add_argument("--tempo", type=int, required=True)
     parser.add_argument("--step-ticks", type=int, required=True)
+    parser.add_argument("--ticks", help="the tick callback's stamps (benchmark builds)")
     parser.add_argument("--title", default="capture")
     args = parser.parse_args()
-    result = analyse(args.capture, args.tempo, args.step_ticks)
+    result = analyse(args.capture, args.tempo, args.step_ticks, args.ticks)
     print(report(args.title, args.tempo, args.step_ticks, result))
 
 

@@ -10,11 +10,16 @@
 #
 # Usage: bench/timing.sh [PROGRAM [SECONDS]]   (build/kalverosin4, 60 s)
 # BENCH_KEEP=1 keeps the working directory with the captures.
+# BENCH_SCENARIOS="a" runs only some scenarios (default "a b").
+# BENCH_CLOCK=1 switches MIDI clock out on and reports its intervals.
+# BENCH_NO_RT=1 runs the program without the right to real-time priority.
+# A program built with -DKALVEROSIN_BENCH=ON also notes when each tick callback
+# ran: the timer's own lateness and drift are then reported apart.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 . "$root/scripts/packages.sh"
-install_missing_packages xvfb xdotool x11-utils python3
+install_missing_packages xvfb xdotool x11-utils x11-apps python3
 
 program=$(realpath "${1:-$root/build/kalverosin4}")
 seconds=${2:-60}
@@ -99,9 +104,13 @@ start_program() {
     ln -s "$root/knobcut" "$dir/knobcut"
     capture=$dir/capture.txt
     printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$capture" >"$dir/allegro.cfg"
+    [ "${BENCH_CLOCK:-0}" = 1 ] && printf '[kalverosin4]\nmidi_clock = yes\n' >>"$dir/allegro.cfg"
+    local launch=()
+    [ "${BENCH_NO_RT:-0}" = 1 ] && launch=(setpriv --bounding-set=-sys_nice prlimit --rtprio=0)
     # The pointer waits outside the window, so that nothing starts hovered.
     xdotool mousemove 790 590
-    (cd "$dir" && ALLEGRO=$dir exec "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
+    (cd "$dir" && ALLEGRO=$dir KALVEROSIN_TICK_STAMPS=$dir/ticks.txt exec "${launch[@]}" "$program" \
+        >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
     program_pid=$!
     wait_for 20 find_window || fail "no window appeared; $(cat "$dir/stderr.txt")"
     eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
@@ -243,7 +252,9 @@ cpu_report() {
 }
 
 analyse() {
-    python3 "$here/analyse_capture.py" "$capture" --tempo "$1" --step-ticks "$2" --title "$3"
+    local ticks=()
+    [ -s "$(dirname "$capture")/ticks.txt" ] && ticks=(--ticks "$(dirname "$capture")/ticks.txt")
+    python3 "$here/analyse_capture.py" "$capture" --tempo "$1" --step-ticks "$2" "${ticks[@]}" --title "$3"
 }
 
 # ---------------------------------------------------------------------------
@@ -287,8 +298,10 @@ scenario_b() {
 echo "machine: $(nproc) CPUs, $(grep -m 1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -r)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "program: $program"
+echo "options: clock ${BENCH_CLOCK:-0}, without real-time priority ${BENCH_NO_RT:-0}"
 start_xvfb
-scenario_a
-echo
-scenario_b
+for scenario in ${BENCH_SCENARIOS:-a b}; do
+    "scenario_$scenario"
+    echo
+done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -4,6 +4,7 @@
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
 #include "SteadyTimer.h"
+#include "TickStamps.h"
 
 #include <allegro/platform/aintunix.h>
 
@@ -48,7 +49,11 @@ void install_tick_timer(int period) { install_int_ex(timerCounter_Updater, perio
 
 }  // namespace
 
-void timerCounter_Updater() { timerCounter.fetch_add(1); }
+void timerCounter_Updater()
+{
+    timerCounter.fetch_add(1);
+    stamp_tick();
+}
 END_OF_FUNCTION(timerCounter_Updater)
 
 void FrameTimerUpdater() { FrameTimer.fetch_add(1); }
@@ -457,6 +462,7 @@ int run_kalverosin()
         sequencer.draw_first_picture();
         rest(500);
         while (!exitnow) sequencer.pass();
+        write_tick_stamps();
         // Allegro cannot destroy bitmaps once it is shut down.
         sequencer.skin.release();
         schirm.release();
