@@ -7,6 +7,7 @@
 #include "SteadyTimer.h"
 
 #include <allegro/internal/aintern.h>
+#include <allegro/platform/aintunix.h>
 
 #include <pthread.h>
 #include <sched.h>
@@ -149,6 +150,29 @@ _DRIVER_INFO* timer_drivers_with_steady_first()
     return list;
 }
 
+// Allegro 4.4's Unix mutex: a recursive lock around a pthread mutex.
+struct UnixMutex {
+    int lockCount;
+    pthread_t owner;
+    pthread_mutex_t actual;
+};
+
+// The main thread holds the timer's mutex while it hides the pointer for a
+// copy; should it lose its processor meanwhile, priority inheritance lends it
+// the timer thread's priority instead of leaving the ticks waiting.
+void* create_inheriting_mutex()
+{
+    auto* mutex = static_cast<UnixMutex*>(_unix_create_mutex());
+    if (!mutex) return nullptr;
+    pthread_mutexattr_t inherit;
+    pthread_mutexattr_init(&inherit);
+    pthread_mutexattr_setprotocol(&inherit, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_destroy(&mutex->actual);
+    pthread_mutex_init(&mutex->actual, &inherit);
+    pthread_mutexattr_destroy(&inherit);
+    return mutex;
+}
+
 }  // namespace
 
 void register_steady_timer()
@@ -156,6 +180,7 @@ void register_steady_timer()
     if (!system_driver || system_driver->timer_drivers == timer_drivers_with_steady_first) return;
     allegroTimerDrivers = system_driver->timer_drivers;
     system_driver->timer_drivers = timer_drivers_with_steady_first;
+    if (system_driver->create_mutex == _unix_create_mutex) system_driver->create_mutex = create_inheriting_mutex;
 }
 
 bool steady_timer_selected() { return timer_driver == &steadyTimer; }
