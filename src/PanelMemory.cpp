@@ -336,7 +336,8 @@ private:
 
 void complain(const std::string& path, int line, const std::string& problem)
 {
-    std::fprintf(stderr, "Kalverosin 4: panel file %s, line %d: %s.\n", path.c_str(), line, problem.c_str());
+    std::string where = line > 0 ? ", line " + std::to_string(line) : "";
+    std::fprintf(stderr, "Kalverosin 4: panel file %s%s: %s.\n", path.c_str(), where.c_str(), problem.c_str());
 }
 
 // Kept aside before anything can overwrite it: a user may want what is in it.

@@ -157,6 +157,9 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         EXPECT_FALSE(fs::exists(file));
         fs::remove(file + ".bad");
     }
+    fs::create_directory(file);
+    EXPECT_NE(restart().find("panel file " + file + ": it cannot be read: Is a directory"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(file + ".bad"));
 }
 
 TEST_F(PanelMemoryTest, AFailedSaveSaysSoOnceAndKeepsThePatternSavedBefore)
