@@ -96,6 +96,21 @@ def step_indices(starts, period, beat):
     return indices
 
 
+def steps_on_tick_grid(starts, ticks, step_ticks):
+    """Grid index and grid time of each step, from the tick callback's own stamps.
+
+    After a stall the program sends of each row only its newest owed step, so a
+    step belongs to the last step position that had fallen due when it left.
+    """
+    tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
+    indices = [0]
+    for t in starts[1:]:
+        due_ticks = math.floor((t - tick_origin) / tick_period + 1e-6)
+        indices.append(max(indices[-1] + 1, due_ticks // step_ticks))
+    grid = [starts[0]] + [tick_origin + tick_period * step_ticks * k for k in indices[1:]]
+    return indices, grid
+
+
 def cross(o, a, b):
     return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0])
 
@@ -154,23 +169,30 @@ def analyse(path, tempo, step_ticks, ticks_path=None):
     steps, leftover = group_steps(played)
     if len(steps) < 3:
         sys.exit(f"{path}: only {len(steps)} steps captured")
-    nominal = nominal_tick_microseconds(tempo) * step_ticks
+    tick = nominal_tick_microseconds(tempo)
+    nominal = tick * step_ticks
     starts = [step[0][0] for step in steps]
-    indices = step_indices(starts, nominal, nominal_tick_microseconds(tempo) * TICKS_PER_BEAT)
-    # The first step is sent at the press of STARTSTOP, off the timer's phase: it is reported apart.
-    points = list(zip(indices[1:], starts[1:]))
-    origin, period = fit_grid(points)
-    grid = [origin + period * k for k in indices]
+    end = stop_time if stop_time is not None else played[-1][0]
+    # Ticks counted from the press of STARTSTOP, which sends the first step itself.
+    ticks = [t for t in read_ticks(ticks_path) if starts[0] < t < end] if ticks_path else []
+    if len(ticks) > 2:
+        indices, grid = steps_on_tick_grid(starts, ticks, step_ticks)
+        points = list(zip(indices[1:], starts[1:]))
+        origin, period = fit_grid(points)
+        origin = grid[0]
+    else:
+        indices = step_indices(starts, nominal, tick * TICKS_PER_BEAT)
+        # The first step is sent at the press of STARTSTOP, off the timer's phase: it is reported apart.
+        points = list(zip(indices[1:], starts[1:]))
+        origin, period = fit_grid(points)
+        grid = [origin + period * k for k in indices]
     lateness = sorted(t - grid[i] for i, step in enumerate(steps) if i > 0 for t, _ in step)
     spreads = sorted(step[-1][0] - step[0][0] for step in steps)
-    end = stop_time if stop_time is not None else played[-1][0]
     duration = end - origin
     shapes = {}
     for step in steps:
         shapes[shape(step)] = shapes.get(shape(step), 0) + 1
-    tick = nominal_tick_microseconds(tempo)
     clocks = [t for t in clocks if t < end]
-    ticks = [t for t in read_ticks(ticks_path) if starts[0] - tick <= t < end] if ticks_path else []
     return {
         "clock_intervals": sorted(b - a for a, b in zip(clocks, clocks[1:])),
         "clock_nominal": tick * TICKS_PER_CLOCK,
