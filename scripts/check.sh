@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
 install_missing_packages "${BUILD_PACKAGES[@]}" \
-    googletest libgtest-dev libgmock-dev \
+    googletest libgtest-dev libgmock-dev valgrind \
     xvfb xfonts-base xdotool x11-utils libx11-dev \
     qemu-system-x86 linux-image-amd64 busybox-static alsa-utils kmod cpio binutils xz-utils
 

@@ -1,6 +1,5 @@
 // A skin file that Allegro cannot read safely stops the program with the file's
-// full path and what is wrong with it. Each case spoils one file of a copy of
-// the real skin.
+// full path and what is wrong with it.
 #include "headless.h"
 
 #include <filesystem>
@@ -12,135 +11,87 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::string;
+constexpr int CutTo = -1;
 
-void put(Bytes& bytes, std::size_t at, long value, int count)
+// Spoils of knobcut/dd0.bmp (7 x 11, 24 bits, 318 bytes): `value` little-endian in `bytes` bytes at `at`.
+struct Spoil { int at; long value; int bytes; const char* problem; };
+
+const Spoil Spoils[] = {
+    {0, 'P', 1, "it is not a Windows bitmap (it does not start with BM)."},
+    {CutTo, 20, 0, "it is cut short: 20 bytes, but its header promises 54."},
+    {CutTo, 300, 0, "it is cut short: 300 bytes, but its header promises 318."},
+    {14, 124, 4, "its header is 124 bytes long, but Allegro reads only the 40-byte Windows header and the 12-byte"},
+    {18, 0x7fffffff, 4, "its width (2147483647) is not between 1 and 4096 pixels."},
+    {22, -10, 4, "it is stored top down (its height is negative), which Allegro cannot read."},
+    {26, 2, 2, "its number of planes is 2, not 1."},
+    {28, 4, 2, "its colour depth is 4; Allegro reads 8, 16, 24 or 32 bits per pixel."},
+    {30, 1, 4, "it is compressed (RLE8); only uncompressed bitmaps are read."},
+    {30, 3, 4, "it is compressed (bit fields); only uncompressed bitmaps are read."},
+    {28, 8, 2, "its pixels start at byte 54, but must follow the header and a table of all 256 colours at byte 1078."},
+    {10, 1078, 4, "its pixels start at byte 1078, but must follow the header at byte 54."},
+    {18, 6, 4, "it is 6 x 11 pixels, but at least 7 x 11 are drawn."},
+};
+
+const fs::path Scratch = fs::temp_directory_path() / ("kalverosin-skin-" + std::to_string(getpid()) + ".bmp");
+
+// Seven by eleven pixels of a digit are drawn; a cockpit panel is drawn whole.
+const SkinFile Digit{"knobcut/dd0.bmp", nullptr, 7, 11}, Cockpit{"knobcut/cock_panel.bmp", nullptr, 0, 0};
+
+std::string committed(const char* name)
 {
-    for (int i = 0; i < count; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    std::ifstream in(fs::path(KNOBCUT_PARENT) / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The same picture behind the 12-byte OS/2 header.
-void make_os2(Bytes& bytes)
+// Why the skin loader refuses the file; empty when it loads.
+std::string refusal(const std::string& path)
 {
-    long width = static_cast<unsigned char>(bytes[18]) | static_cast<unsigned char>(bytes[19]) << 8;
-    long height = static_cast<unsigned char>(bytes[22]) | static_cast<unsigned char>(bytes[23]) << 8;
-    bytes = bytes.substr(0, 26) + bytes.substr(54);
-    put(bytes, 10, 26, 4);
-    put(bytes, 14, 12, 4);
-    put(bytes, 18, width, 2);
-    put(bytes, 20, height, 2);
-    put(bytes, 22, 1, 2);
-    put(bytes, 24, 24, 2);
+    try {
+        destroy_bitmap(load_skin_file(path, Digit));
+    } catch (const SkinError& error) {
+        return error.what();
+    }
+    return "";
 }
 
-struct BrokenFile {
-    const char* file;
-    void (*spoil)(Bytes&);  // nullptr: the file is removed
-    const char* problem;
-};
+using BrokenSkin = HeadlessTest;
 
-const BrokenFile BrokenFiles[] = {
-    {"knobcut/dd7.bmp", nullptr, "it is missing."},
-    {"knobcut/alphabet.bmp", [](Bytes& b) { b = "this is not a picture"; },
-     "it is not a Windows bitmap (it does not start with BM)."},
-    {"knobcut/row_panel.bmp", [](Bytes& b) { b.resize(20); }, "it is cut short: 20 bytes, but its header promises 54."},
-    {"knobcut/row_panel.bmp", [](Bytes& b) { b.resize(4000); },
-     "it is cut short: 4000 bytes, but its header promises 148854."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 14, 124, 4); },
-     "its header is 124 bytes long, but Allegro reads only the 40-byte Windows header and the 12-byte OS/2 header"},
-    {"knobcut/rowbind.bmp", [](Bytes& b) { put(b, 18, 0x7fffffff, 4); },
-     "its width (2147483647) is not between 1 and 4096 pixels."},
-    {"knobcut/rowbind.bmp", [](Bytes& b) { put(b, 22, -10, 4); },
-     "it is stored top down (its height is negative), which Allegro cannot read."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 26, 2, 2); }, "its number of planes is 2, not 1."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 28, 4, 2); },
-     "its colour depth is 4; Allegro reads 8, 16, 24 or 32 bits per pixel."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 30, 1, 4); }, "it is compressed (RLE8); only uncompressed bitmaps are read."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 30, 3, 4); },
-     "it is compressed (bit fields); only uncompressed bitmaps are read."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 28, 8, 2); },
-     "its pixels start at byte 54, but must follow the header and a table of all 256 colours at byte 1078."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 10, 1078, 4); },
-     "its pixels start at byte 1078, but must follow the header at byte 54."},
-    {"knobcut/dd0.bmp", [](Bytes& b) { put(b, 18, 6, 4); }, "it is 6 x 11 pixels, but at least 7 x 11 are drawn."},
-    {"knobcut/dd0.bmp", [](Bytes& b) {
-         make_os2(b);
-         put(b, 24, 32, 2);
-     },
-     "its colour depth is 32; Allegro reads OS/2 bitmaps of 8 or 24 bits per pixel."},
-};
-
-class BrokenSkin : public HeadlessTest {
-protected:
-    fs::path root = fs::temp_directory_path() / ("kalverosin-skin-" + std::to_string(getpid()));
-    void SetUp() override
-    {
-        HeadlessTest::SetUp();
-        fs::remove_all(root);
-        fs::create_directories(root);
-        fs::copy(fs::path(KNOBCUT_PARENT) / "knobcut", root / "knobcut");
-    }
-    void TearDown() override
-    {
-        fs::remove_all(root);
-        HeadlessTest::TearDown();
-    }
-    void spoil(const fs::path& file, void (*how)(Bytes&))
-    {
-        std::ifstream in(file, std::ios::binary);
-        Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        in.close();
-        if (!how) {
-            fs::remove(file);
-            return;
-        }
-        how(bytes);
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    }
-    std::string load_error(const std::string& directory)
-    {
-        try {
-            Skin(directory).release();
-        } catch (const SkinError& error) {
-            return error.what();
-        }
-        return "";
-    }
-};
-
-TEST_F(BrokenSkin, NamesTheFullPathAndTheProblem)
+TEST_F(BrokenSkin, NamesTheFileAndWhatIsWrongWithIt)
 {
-    for (const BrokenFile& broken : BrokenFiles) {
-        SCOPED_TRACE(broken.problem);
-        fs::copy_file(root / broken.file, root / "whole.bmp", fs::copy_options::overwrite_existing);
-        spoil(root / broken.file, broken.spoil);
-        std::string expected = "Cannot use the skin file " + (root / broken.file).string() + ": " + broken.problem;
-        EXPECT_EQ(load_error(root.string()).substr(0, expected.size()), expected);
-        fs::copy_file(root / "whole.bmp", root / broken.file, fs::copy_options::overwrite_existing);
+    for (const Spoil& spoil : Spoils) {
+        std::string spoiled = committed(Digit.name);
+        if (spoil.at == CutTo) spoiled.resize(spoil.value);
+        for (int i = 0; i < spoil.bytes; ++i) spoiled[spoil.at + i] = static_cast<char>(spoil.value >> (8 * i));
+        std::ofstream(Scratch, std::ios::binary) << spoiled;
+        std::string expected = "Cannot use the skin file " + Scratch.string() + ": " + spoil.problem;
+        EXPECT_EQ(refusal(Scratch).substr(0, expected.size()), expected);
     }
+    fs::remove(Scratch);
 }
 
 TEST_F(BrokenSkin, Os2BitmapShowsThePixelsOfItsWindowsTwin)
 {
-    spoil(root / "knobcut/cock_panel.bmp", make_os2);
-    Skin os2(root.string());
-    EXPECT_TRUE(same_pixels(os2.cock_panel, 0, 0, skin.cock_panel, 0, 0, 620, 50));
-    os2.release();
+    std::string windows = committed(Cockpit.name);
+    // Pixels from byte 26, after a 12-byte header: 620 x 50, one plane, 24 bits.
+    std::string os2_header("\x1a\0\0\0\x0c\0\0\0\x6c\x02\x32\0\x01\0\x18\0", 16);
+    std::ofstream(Scratch, std::ios::binary) << windows.substr(0, 10) + os2_header + windows.substr(54);
+    BITMAP* os2 = load_skin_file(Scratch, Cockpit);
+    EXPECT_TRUE(same_pixels(os2, 0, 0, skin.cock_panel, 0, 0, 620, 50));
+    destroy_bitmap(os2);
+    fs::remove(Scratch);
 }
 
 TEST_F(BrokenSkin, SaysThatKnobcutIsLookedForInTheWorkingDirectory)
 {
     fs::path before = fs::current_path();
-    fs::current_path(root);
-    spoil(root / "knobcut/dd3.bmp", nullptr);
-    std::string message = load_error("");
+    fs::create_directories(Scratch);
+    fs::current_path(Scratch);
+    std::string message = refusal(Digit.name);
     fs::current_path(before);
-    EXPECT_NE(message.find("skin file " + (root / "knobcut/dd3.bmp").string() + ": it is missing."), std::string::npos)
-        << message;
-    EXPECT_NE(message.find("knobcut/ in the directory it is started from (the working directory, here " +
-                           root.string() + ")"),
-              std::string::npos)
-        << message;
+    fs::remove(Scratch);
+    EXPECT_EQ(message, "Cannot use the skin file " + Scratch.string() + "/knobcut/dd0.bmp: it is missing. Kalverosin 4 reads"
+                       " its skin from the folder knobcut/ in the directory it is started from (the working directory,"
+                       " here " + Scratch.string() + ").");
 }
 
 }  // namespace
