@@ -108,12 +108,20 @@ constexpr int WindowsHeaderSize = 40;
 constexpr int Os2HeaderSize = 12;
 constexpr int PaletteColours = 256;
 
-// What the working directory is, for a message that names where the skin was looked for.
+std::string full_path(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(path, error);
+    return error ? path : full.lexically_normal().string();
+}
+
+// Where a relative skin path was looked for.
 std::string relative_path_note(const std::string& path)
 {
+    std::error_code error;
     if (std::filesystem::path(path).is_absolute()) return "";
     return " Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is started from"
-           " (the working directory, here " + std::filesystem::current_path().string() + ").";
+           " (the working directory, here " + std::filesystem::current_path(error).string() + ").";
 }
 
 long long little_endian(const unsigned char* bytes, int count)
@@ -123,10 +131,24 @@ long long little_endian(const unsigned char* bytes, int count)
     return value;
 }
 
-std::string cut_short(long long size, long long promised)
+// The fields of a bitmap's file and picture headers that Allegro's loader reads.
+struct BitmapHeader {
+    long long pixels;  // where the pixel rows start
+    long long size;    // of the picture header: 40 (Windows) or 12 (OS/2)
+    bool os2;
+    long long width, height, planes, depth, compression;
+};
+
+BitmapHeader read_header(const unsigned char* bytes)
 {
-    return "it is cut short: " + std::to_string(size) + " bytes, but its header promises " +
-           std::to_string(promised) + ".";
+    auto field = [&](int offset, int count) { return little_endian(bytes + offset, count); };
+    BitmapHeader h{field(10, 4), field(14, 4), field(14, 4) == Os2HeaderSize, 0, 0, 0, 0, 0};
+    h.width = h.os2 ? field(18, 2) : static_cast<std::int32_t>(field(18, 4));
+    h.height = h.os2 ? field(20, 2) : static_cast<std::int32_t>(field(22, 4));
+    h.planes = field(h.os2 ? 22 : 26, 2);
+    h.depth = field(h.os2 ? 24 : 28, 2);
+    h.compression = h.os2 ? 0 : field(30, 4);
+    return h;
 }
 
 std::string compression_name(long long compression)
@@ -139,57 +161,63 @@ std::string compression_name(long long compression)
     }
 }
 
+std::string cut_short(long long size, long long promised)
+{
+    return "it is cut short: " + std::to_string(size) + " bytes, but its header promises " +
+           std::to_string(promised) + ".";
+}
+
 // Allegro 4.4's loader trusts every field of the header (measured under
 // valgrind): it writes run-length compressed rows past the picture, reads a
 // colour table of any length into a palette of 256, leaves colours it did not
 // read unset, and refuses top-down pictures and longer headers without saying
 // why. So only what it reads safely passes: uncompressed, bottom-up, with the
 // 40-byte Windows header (16, 24 or 32 bits) or the 12-byte OS/2 header
-// (24 bits), or at 8 bits with all 256 colours in its table; the pixels must
-// follow the header and table directly, and the file must hold every row.
+// (24 bits), or at 8 bits with all 256 colours in its table, the pixels
+// straight after header and table.
+std::string header_problem(const BitmapHeader& h)
+{
+    const std::string side_limit = " is not between 1 and " + std::to_string(LargestSide) + " pixels.";
+    if (h.width < 1 || h.width > LargestSide) return "its width (" + std::to_string(h.width) + ")" + side_limit;
+    if (h.height < 0) return "it is stored top down (its height is negative), which Allegro cannot read.";
+    if (h.height < 1 || h.height > LargestSide) return "its height (" + std::to_string(h.height) + ")" + side_limit;
+    if (h.planes != 1) return "its number of planes is " + std::to_string(h.planes) + ", not 1.";
+    if (h.depth != 8 && h.depth != 24 && (h.os2 || (h.depth != 16 && h.depth != 32)))
+        return "its colour depth is " + std::to_string(h.depth) + "; Allegro reads " +
+               (h.os2 ? "OS/2 bitmaps of 8 or 24" : "8, 16, 24 or 32") + " bits per pixel.";
+    if (h.compression != 0)
+        return "it is compressed (" + compression_name(h.compression) + "); only uncompressed bitmaps are read.";
+    const long long table = h.depth == 8 ? PaletteColours * (h.os2 ? 3 : 4) : 0;
+    if (h.pixels != FileHeaderSize + h.size + table)
+        return "its pixels start at byte " + std::to_string(h.pixels) + ", but must follow the header" +
+               (table ? " and a table of all 256 colours" : "") + " at byte " +
+               std::to_string(FileHeaderSize + h.size + table) + ".";
+    return "";
+}
+
+// Why Allegro cannot load the file safely; empty when it can.
 std::string bitmap_problem(const std::string& path)
 {
-    if (!std::filesystem::exists(path)) return "it is missing.";
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return "it is missing.";
     std::ifstream file(path, std::ios::binary | std::ios::ate);
     const long long size = file ? static_cast<long long>(file.tellg()) : -1;
     if (size < 0) return "it cannot be read.";
     unsigned char bytes[FileHeaderSize + WindowsHeaderSize] = {};
     file.seekg(0);
     file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
-    auto field = [&](int offset, int count) { return little_endian(bytes + offset, count); };
-    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M') return "it is not a Windows bitmap (it does not start with BM).";
+    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M')
+        return "it is not a Windows bitmap (it does not start with BM).";
     if (size < FileHeaderSize + 4) return cut_short(size, FileHeaderSize + 4);
-    const long long header = field(14, 4);
-    const bool os2 = header == Os2HeaderSize;
-    if (!os2 && header != WindowsHeaderSize)
-        return "its header is " + std::to_string(header) + " bytes long, but Allegro reads only the 40-byte Windows"
+    const BitmapHeader h = read_header(bytes);
+    if (!h.os2 && h.size != WindowsHeaderSize)
+        return "its header is " + std::to_string(h.size) + " bytes long, but Allegro reads only the 40-byte Windows"
                " header and the 12-byte OS/2 header (ImageMagick writes the first with BMP3:).";
-    if (size < FileHeaderSize + header) return cut_short(size, FileHeaderSize + header);
-    const long long width = os2 ? field(18, 2) : static_cast<std::int32_t>(field(18, 4));
-    const long long height = os2 ? field(20, 2) : static_cast<std::int32_t>(field(22, 4));
-    const long long planes = field(os2 ? 22 : 26, 2);
-    const long long depth = field(os2 ? 24 : 28, 2);
-    const long long compression = os2 ? 0 : field(30, 4);
-    const std::string side_limit = " is not between 1 and " + std::to_string(LargestSide) + " pixels.";
-    if (width < 1 || width > LargestSide) return "its width (" + std::to_string(width) + ")" + side_limit;
-    if (height < 0) return "it is stored top down (its height is negative), which Allegro cannot read.";
-    if (height < 1 || height > LargestSide) return "its height (" + std::to_string(height) + ")" + side_limit;
-    if (planes != 1) return "its number of planes is " + std::to_string(planes) + ", not 1.";
-    const bool readable_depth = depth == 8 || depth == 24 || (!os2 && (depth == 16 || depth == 32));
-    if (!readable_depth)
-        return "its colour depth is " + std::to_string(depth) + "; Allegro reads " +
-               (os2 ? "OS/2 bitmaps of 8 or 24" : "8, 16, 24 or 32") + " bits per pixel.";
-    if (compression != 0)
-        return "it is compressed (" + compression_name(compression) + "); only uncompressed bitmaps are read.";
-    const long long table = depth == 8 ? PaletteColours * (os2 ? 3 : 4) : 0;
-    const long long pixels = field(10, 4);
-    if (pixels != FileHeaderSize + header + table)
-        return "its pixels start at byte " + std::to_string(pixels) + ", but must follow the header" +
-               (table ? " and a table of all 256 colours" : "") + " at byte " +
-               std::to_string(FileHeaderSize + header + table) + ".";
-    const long long row = (width * depth + 31) / 32 * 4;
-    if (size < pixels + row * height) return cut_short(size, pixels + row * height);
-    return "";
+    if (size < FileHeaderSize + h.size) return cut_short(size, FileHeaderSize + h.size);
+    std::string problem = header_problem(h);
+    const long long end = h.pixels + (h.width * h.depth + 31) / 32 * 4 * h.height;
+    if (problem.empty() && size < end) problem = cut_short(size, end);
+    return problem;
 }
 
 }  // namespace
@@ -197,9 +225,7 @@ std::string bitmap_problem(const std::string& path)
 const std::array<const char*, SkinSlots> Skin::file_names = skin_file_names(std::make_index_sequence<SkinSlots>());
 
 SkinError::SkinError(const std::string& path, const std::string& problem)
-    : std::runtime_error("Cannot use the skin file " +
-                         std::filesystem::absolute(path).lexically_normal().string() + ": " + problem +
-                         relative_path_note(path)),
+    : std::runtime_error("Cannot use the skin file " + full_path(path) + ": " + problem + relative_path_note(path)),
       file(path)
 {
 }

@@ -17,15 +17,15 @@ void put(std::string& bytes, std::size_t at, unsigned long value, int count)
 }
 
 // Header fields as (offset, length), Windows and OS/2, and values that stress them.
-const int Fields[][2] = {{2, 4}, {10, 4}, {14, 4}, {18, 4}, {22, 4}, {26, 2}, {28, 2}, {30, 4}, {18, 2}, {20, 2}, {24, 2}};
+const int Fields[][2] = {{10, 4}, {14, 4}, {18, 4}, {22, 4}, {26, 2}, {28, 2}, {30, 4}, {18, 2}, {20, 2}, {24, 2}};
 const unsigned long Values[] = {0, 1, 2, 3, 8, 12, 16, 24, 32, 40, 54, 124, 256, 1078, 4097, 0xfffffff5, 0x80000000};
 
 std::string mutate(std::string bytes, std::mt19937& random)
 {
     for (int n = 1 + random() % 3; n > 0; --n) {
-        unsigned kind = random() % 8, field = random() % std::size(Fields);
+        unsigned kind = random() % 8, f = random() % std::size(Fields);
         if (kind < 4) {
-            put(bytes, Fields[field][0], random() % 2 ? Values[random() % std::size(Values)] : random(), Fields[field][1]);
+            put(bytes, Fields[f][0], random() % 2 ? Values[random() % std::size(Values)] : random(), Fields[f][1]);
         } else if (kind == 4) {
             bytes.resize(random() % (bytes.size() + 1));
         } else if (kind == 5) {

@@ -89,9 +89,9 @@ TEST_F(BrokenSkin, SaysThatKnobcutIsLookedForInTheWorkingDirectory)
     std::string message = refusal(Digit.name);
     fs::current_path(before);
     fs::remove(Scratch);
-    EXPECT_EQ(message, "Cannot use the skin file " + Scratch.string() + "/knobcut/dd0.bmp: it is missing. Kalverosin 4 reads"
-                       " its skin from the folder knobcut/ in the directory it is started from (the working directory,"
-                       " here " + Scratch.string() + ").");
+    EXPECT_EQ(message, "Cannot use the skin file " + Scratch.string() + "/knobcut/dd0.bmp: it is missing. Kalverosin"
+                       " 4 reads its skin from the folder knobcut/ in the directory it is started from (the working"
+                       " directory, here " + Scratch.string() + ").");
 }
 
 }  // namespace
