@@ -5,14 +5,18 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
 install_missing_packages "${BUILD_PACKAGES[@]}" \
-    googletest libgtest-dev libgmock-dev \
+    googletest libgtest-dev libgmock-dev valgrind \
     xvfb xfonts-base xdotool x11-utils libx11-dev \
-    qemu-system-x86 linux-image-amd64 busybox-static alsa-utils kmod cpio binutils xz-utils
+    qemu-system-x86 alsa-utils kmod cpio binutils xz-utils
+# The VM test's kernel and busybox are unpacked from their packages into the
+# build directory, not installed: /boot and the host's busybox stay as they are.
+vm_kernel="$root/build/alsa-vm-kernel"
+"$root/tools/alsa-vm/unpack-kernel.sh" "$vm_kernel"
 
 run_suite() {
     local build=$1
     shift
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVEROSIN_VM_KERNEL_DIR="$vm_kernel" "$@" >/dev/null
     cmake --build "$build" -j"$(nproc)"
     (cd "$build" && ctest --output-on-failure -j"$(nproc)")
 }

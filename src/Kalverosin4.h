@@ -58,12 +58,15 @@ public:
 
 inline constexpr int SkinSlots = 42;
 
-// A skin file that could not be loaded; what() names the file.
+// A skin file that could not be loaded; what() names the file by its full path,
+// says what is wrong with it and where the skin is looked for.
 class SkinError : public std::runtime_error {
 public:
     std::string file;
     SkinError(const std::string& path, const std::string& problem);
 };
+
+struct SkinFile;
 
 class Skin {
 public:
@@ -90,8 +93,9 @@ public:
     BITMAP* rowbind;
     BITMAP* cock_panel;
 
-    // Loads every skin file from knobcut/ below the working directory (or below
-    // the given directory); throws SkinError naming the first file that fails.
+    // Loads every file of SkinFiles from knobcut/ below the working directory
+    // (or below the given directory); throws SkinError naming the first file
+    // that fails.
     Skin();
     explicit Skin(const std::string& directory);
 
@@ -101,10 +105,79 @@ public:
     // shares them, so nothing may draw afterwards.
     void release();
 
-    // The file of each slot, in loading order, relative to the skin directory.
-    static const char* const file_names[SkinSlots];
+    // The name and field of each slot of SkinFiles.
+    static const std::array<const char*, SkinSlots> file_names;
     BITMAP** slot(int index);
 };
+
+// Where a skin file's picture goes: a field of Skin, or one place of an array field.
+template <auto Field, int Place = -1>
+BITMAP** skin_field(Skin& skin)
+{
+    if constexpr (Place < 0)
+        return &(skin.*Field);
+    else
+        return &(skin.*Field)[Place];
+}
+
+struct SkinFile {
+    const char* name;  // relative to the directory the program starts in
+    BITMAP** (*field)(Skin&);
+    // The part of the picture the panel copies: a smaller file would leave it
+    // partly unpainted. 0 x 0: the picture is drawn whole (or not at all).
+    int w;
+    int h;
+};
+
+// Every skin file, in loading order. The loader, tools/skingen and the tests use this table.
+inline constexpr SkinFile SkinFiles[SkinSlots] = {
+    {"knobcut/paneltexture.bmp", skin_field<&Skin::paneltexture>, 300, 200},
+    {"knobcut/button_15x15_ut_up.bmp", skin_field<&Skin::button_ut_up>, 15, 15},
+    {"knobcut/button_15x15_ut_p.bmp", skin_field<&Skin::button_ut_p>, 15, 15},
+    {"knobcut/button_15x15_t_up.bmp", skin_field<&Skin::button_t_up>, 15, 15},
+    {"knobcut/button_15x15_t_p.bmp", skin_field<&Skin::button_t_p>, 15, 15},
+    {"knobcut/buttonled_15x15_out_tx.bmp", skin_field<&Skin::buttonled_out>, 15, 15},
+    {"knobcut/buttonled_15x15_off_gr.bmp", skin_field<&Skin::buttonled_off>, 15, 15},
+    {"knobcut/buttonled_15x15_on.bmp", skin_field<&Skin::buttonled_on>, 15, 15},
+    {"knobcut/fader_bett_72_wood.bmp", skin_field<&Skin::fader_bett_72>, 72, 15},
+    {"knobcut/fader_bett_120_wood.bmp", skin_field<&Skin::fader_bett_120>, 120, 15},
+    {"knobcut/fader_bett_144_wood.bmp", skin_field<&Skin::fader_bett_144>, 144, 15},
+    {"knobcut/faderknob_15x15_ut_tx.bmp", skin_field<&Skin::faderknob_ut>, 15, 15},
+    {"knobcut/faderknob_15x15_t_tx.bmp", skin_field<&Skin::faderknob_t>, 15, 15},
+    {"knobcut/display3_plain.bmp", skin_field<&Skin::display3_plain>, 25, 15},
+    {"knobcut/display3.bmp", skin_field<&Skin::display3>, 0, 0},
+    {"knobcut/dd0.bmp", skin_field<&Skin::dd_digit, 0>, 7, 11},
+    {"knobcut/dd1.bmp", skin_field<&Skin::dd_digit, 1>, 7, 11},
+    {"knobcut/dd2.bmp", skin_field<&Skin::dd_digit, 2>, 7, 11},
+    {"knobcut/dd3.bmp", skin_field<&Skin::dd_digit, 3>, 7, 11},
+    {"knobcut/dd4.bmp", skin_field<&Skin::dd_digit, 4>, 7, 11},
+    {"knobcut/dd5.bmp", skin_field<&Skin::dd_digit, 5>, 7, 11},
+    {"knobcut/dd6.bmp", skin_field<&Skin::dd_digit, 6>, 7, 11},
+    {"knobcut/dd7.bmp", skin_field<&Skin::dd_digit, 7>, 7, 11},
+    {"knobcut/dd8.bmp", skin_field<&Skin::dd_digit, 8>, 7, 11},
+    {"knobcut/dd9.bmp", skin_field<&Skin::dd_digit, 9>, 7, 11},
+    {"knobcut/ddc.bmp", skin_field<&Skin::dd_note, 0>, 14, 11},
+    {"knobcut/ddcis.bmp", skin_field<&Skin::dd_note, 1>, 14, 11},
+    {"knobcut/ddd.bmp", skin_field<&Skin::dd_note, 2>, 14, 11},
+    {"knobcut/dddis.bmp", skin_field<&Skin::dd_note, 3>, 14, 11},
+    {"knobcut/dde.bmp", skin_field<&Skin::dd_note, 4>, 14, 11},
+    {"knobcut/ddf.bmp", skin_field<&Skin::dd_note, 5>, 14, 11},
+    {"knobcut/ddfis.bmp", skin_field<&Skin::dd_note, 6>, 14, 11},
+    {"knobcut/ddg.bmp", skin_field<&Skin::dd_note, 7>, 14, 11},
+    {"knobcut/ddgis.bmp", skin_field<&Skin::dd_note, 8>, 14, 11},
+    {"knobcut/dda.bmp", skin_field<&Skin::dd_note, 9>, 14, 11},
+    {"knobcut/ddais.bmp", skin_field<&Skin::dd_note, 10>, 14, 11},
+    {"knobcut/ddb.bmp", skin_field<&Skin::dd_note, 11>, 14, 11},
+    {"knobcut/alphabet.bmp", skin_field<&Skin::alphabet>, 252, 11},
+    {"knobcut/alphabet_shadex.bmp", skin_field<&Skin::alphabet_shadex>, 252, 11},
+    {"knobcut/row_panel.bmp", skin_field<&Skin::row_panel>, 0, 0},
+    {"knobcut/rowbind.bmp", skin_field<&Skin::rowbind>, 0, 0},
+    {"knobcut/cock_panel.bmp", skin_field<&Skin::cock_panel>, 0, 0},
+};
+
+// Loads one skin file after checking that Allegro's loader can read it safely;
+// throws SkinError naming the file and what is wrong with it.
+BITMAP* load_skin_file(const std::string& path, const SkinFile& file);
 
 // ---------------------------------------------------------------------------
 // Widgets

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <utility>
 #include <unordered_set>
 
 int toset = 0;
@@ -91,129 +94,156 @@ void Schirm::release()
 // Skin
 // ===========================================================================
 
-const char* const Skin::file_names[SkinSlots] = {
-    "knobcut/paneltexture.bmp",
-    "knobcut/button_15x15_ut_up.bmp",
-    "knobcut/button_15x15_ut_p.bmp",
-    "knobcut/button_15x15_t_up.bmp",
-    "knobcut/button_15x15_t_p.bmp",
-    "knobcut/buttonled_15x15_out_tx.bmp",
-    "knobcut/buttonled_15x15_off_gr.bmp",
-    "knobcut/buttonled_15x15_on.bmp",
-    "knobcut/fader_bett_72_wood.bmp",
-    "knobcut/fader_bett_120_wood.bmp",
-    "knobcut/fader_bett_144_wood.bmp",
-    "knobcut/faderknob_15x15_ut_tx.bmp",
-    "knobcut/faderknob_15x15_t_tx.bmp",
-    "knobcut/display3_plain.bmp",
-    "knobcut/display3.bmp",
-    "knobcut/dd0.bmp",
-    "knobcut/dd1.bmp",
-    "knobcut/dd2.bmp",
-    "knobcut/dd3.bmp",
-    "knobcut/dd4.bmp",
-    "knobcut/dd5.bmp",
-    "knobcut/dd6.bmp",
-    "knobcut/dd7.bmp",
-    "knobcut/dd8.bmp",
-    "knobcut/dd9.bmp",
-    "knobcut/ddc.bmp",
-    "knobcut/ddcis.bmp",
-    "knobcut/ddd.bmp",
-    "knobcut/dddis.bmp",
-    "knobcut/dde.bmp",
-    "knobcut/ddf.bmp",
-    "knobcut/ddfis.bmp",
-    "knobcut/ddg.bmp",
-    "knobcut/ddgis.bmp",
-    "knobcut/dda.bmp",
-    "knobcut/ddais.bmp",
-    "knobcut/ddb.bmp",
-    "knobcut/alphabet.bmp",
-    "knobcut/alphabet_shadex.bmp",
-    "knobcut/row_panel.bmp",
-    "knobcut/rowbind.bmp",
-    "knobcut/cock_panel.bmp",
-};
-
 namespace {
 
-struct DrawnSize {
-    int w;
-    int h;
-};
-
-// The part of each skin picture that the panel copies; a smaller file would
-// leave parts of a picture unpainted.
-DrawnSize drawn_size(int slot)
+template <std::size_t... slot>
+constexpr std::array<const char*, SkinSlots> skin_file_names(std::index_sequence<slot...>)
 {
-    if (slot == 0) return {300, 200};
-    if (slot >= 1 && slot <= 7) return {Cell, Cell};
-    if (slot == 8) return {72, Cell};
-    if (slot == 9) return {120, Cell};
-    if (slot == 10) return {144, Cell};
-    if (slot == 11 || slot == 12) return {Cell, Cell};
-    if (slot == 13) return {25, Cell};
-    if (slot >= 15 && slot <= 24) return {GlyphWidth, GlyphHeight};
-    if (slot >= 25 && slot <= 36) return {2 * GlyphWidth, GlyphHeight};
-    if (slot == 37 || slot == 38) return {36 * GlyphWidth, GlyphHeight};
-    return {1, 1};
+    return {SkinFiles[slot].name...};
 }
 
-}  // namespace
+constexpr int LargestSide = 4096;
+constexpr int FileHeaderSize = 14;
+constexpr int WindowsHeaderSize = 40;
+constexpr int Os2HeaderSize = 12;
+constexpr int PaletteColours = 256;
 
-SkinError::SkinError(const std::string& path, const std::string& problem)
-    : std::runtime_error("Cannot use the skin file " + path + ": " + problem), file(path)
+std::string full_path(const std::string& path)
 {
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(path, error);
+    return error ? path : full.lexically_normal().string();
 }
 
-Skin::Skin() : Skin(std::string()) {}
-
-namespace {
-
-unsigned little_endian(const unsigned char* bytes, int count)
+// Where a relative skin path was looked for.
+std::string relative_path_note(const std::string& path)
 {
-    unsigned value = 0;
+    std::error_code error;
+    if (std::filesystem::path(path).is_absolute()) return "";
+    return " Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is started from"
+           " (the working directory, here " + std::filesystem::current_path(error).string() + ").";
+}
+
+long long little_endian(const unsigned char* bytes, int count)
+{
+    long long value = 0;
     for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
     return value;
 }
 
-// Allegro's loader trusts the header: a cut-short file loads with black rows,
-// and a header cut off inside makes it ask for any amount of memory. So a
-// Windows bitmap is measured against what its header promises first.
-std::string bitmap_problem(const std::string& path)
+// The fields of a bitmap's file and picture headers that Allegro's loader reads.
+struct BitmapHeader {
+    long long pixels;  // where the pixel rows start
+    long long size;    // of the picture header: 40 (Windows) or 12 (OS/2)
+    bool os2;
+    long long width, height, planes, depth, compression;
+};
+
+BitmapHeader read_header(const unsigned char* bytes)
 {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return "";
-    std::streamoff size = file.tellg();
-    unsigned char header[54] = {};
-    file.seekg(0);
-    file.read(reinterpret_cast<char*>(header), sizeof header);
-    if (header[0] != 'B' || header[1] != 'M') return "";
-    if (size < static_cast<std::streamoff>(sizeof header)) return "it is cut short.";
-    long long width = static_cast<int>(little_endian(header + 18, 4));
-    long long height = std::llabs(static_cast<int>(little_endian(header + 22, 4)));
-    if (width < 1 || width > 4096 || height < 1 || height > 4096) return "its header is damaged.";
-    if (little_endian(header + 30, 4) != 0) return "";  // compressed: the size cannot be told in advance
-    long long row = (width * little_endian(header + 28, 2) + 31) / 32 * 4;
-    if (size < static_cast<long long>(little_endian(header + 10, 4)) + row * height) return "it is cut short.";
+    auto field = [&](int offset, int count) { return little_endian(bytes + offset, count); };
+    BitmapHeader h{field(10, 4), field(14, 4), field(14, 4) == Os2HeaderSize, 0, 0, 0, 0, 0};
+    h.width = h.os2 ? field(18, 2) : static_cast<std::int32_t>(field(18, 4));
+    h.height = h.os2 ? field(20, 2) : static_cast<std::int32_t>(field(22, 4));
+    h.planes = field(h.os2 ? 22 : 26, 2);
+    h.depth = field(h.os2 ? 24 : 28, 2);
+    h.compression = h.os2 ? 0 : field(30, 4);
+    return h;
+}
+
+std::string compression_name(long long compression)
+{
+    switch (compression) {
+    case 1: return "RLE8";
+    case 2: return "RLE4";
+    case 3: return "bit fields";
+    default: return "type " + std::to_string(compression);
+    }
+}
+
+std::string cut_short(long long size, long long promised)
+{
+    return "it is cut short: " + std::to_string(size) + " bytes, but its header promises " +
+           std::to_string(promised) + ".";
+}
+
+// Allegro 4.4's loader trusts every field of the header (measured under
+// valgrind): it writes run-length compressed rows past the picture, reads a
+// colour table of any length into a palette of 256, leaves colours it did not
+// read unset, and refuses top-down pictures and longer headers without saying
+// why. So only what it reads safely passes: uncompressed, bottom-up, with the
+// 40-byte Windows header (16, 24 or 32 bits) or the 12-byte OS/2 header
+// (24 bits), or at 8 bits with all 256 colours in its table, the pixels
+// straight after header and table.
+std::string header_problem(const BitmapHeader& h)
+{
+    const std::string side_limit = " is not between 1 and " + std::to_string(LargestSide) + " pixels.";
+    if (h.width < 1 || h.width > LargestSide) return "its width (" + std::to_string(h.width) + ")" + side_limit;
+    if (h.height < 0) return "it is stored top down (its height is negative), which Allegro cannot read.";
+    if (h.height < 1 || h.height > LargestSide) return "its height (" + std::to_string(h.height) + ")" + side_limit;
+    if (h.planes != 1) return "its number of planes is " + std::to_string(h.planes) + ", not 1.";
+    if (h.depth != 8 && h.depth != 24 && (h.os2 || (h.depth != 16 && h.depth != 32)))
+        return "its colour depth is " + std::to_string(h.depth) + "; Allegro reads " +
+               (h.os2 ? "OS/2 bitmaps of 8 or 24" : "8, 16, 24 or 32") + " bits per pixel.";
+    if (h.compression != 0)
+        return "it is compressed (" + compression_name(h.compression) + "); only uncompressed bitmaps are read.";
+    const long long table = h.depth == 8 ? PaletteColours * (h.os2 ? 3 : 4) : 0;
+    if (h.pixels != FileHeaderSize + h.size + table)
+        return "its pixels start at byte " + std::to_string(h.pixels) + ", but must follow the header" +
+               (table ? " and a table of all 256 colours" : "") + " at byte " +
+               std::to_string(FileHeaderSize + h.size + table) + ".";
     return "";
 }
 
-BITMAP* load_skin_file(const std::string& path, DrawnSize need)
+// Why Allegro cannot load the file safely; empty when it can.
+std::string bitmap_problem(const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return "it is missing.";
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const long long size = file ? static_cast<long long>(file.tellg()) : -1;
+    if (size < 0) return "it cannot be read.";
+    unsigned char bytes[FileHeaderSize + WindowsHeaderSize] = {};
+    file.seekg(0);
+    file.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M')
+        return "it is not a Windows bitmap (it does not start with BM).";
+    if (size < FileHeaderSize + 4) return cut_short(size, FileHeaderSize + 4);
+    const BitmapHeader h = read_header(bytes);
+    if (!h.os2 && h.size != WindowsHeaderSize)
+        return "its header is " + std::to_string(h.size) + " bytes long, but Allegro reads only the 40-byte Windows"
+               " header and the 12-byte OS/2 header (ImageMagick writes the first with BMP3:).";
+    if (size < FileHeaderSize + h.size) return cut_short(size, FileHeaderSize + h.size);
+    std::string problem = header_problem(h);
+    const long long end = h.pixels + (h.width * h.depth + 31) / 32 * 4 * h.height;
+    if (problem.empty() && size < end) problem = cut_short(size, end);
+    return problem;
+}
+
+}  // namespace
+
+const std::array<const char*, SkinSlots> Skin::file_names = skin_file_names(std::make_index_sequence<SkinSlots>());
+
+SkinError::SkinError(const std::string& path, const std::string& problem)
+    : std::runtime_error("Cannot use the skin file " + full_path(path) + ": " + problem + relative_path_note(path)),
+      file(path)
+{
+}
+
+BITMAP* load_skin_file(const std::string& path, const SkinFile& file)
 {
     std::string problem = bitmap_problem(path);
     if (!problem.empty()) throw SkinError(path, problem);
     BITMAP* picture = load_bitmap(path.c_str(), nullptr);
-    if (!picture) throw SkinError(path, "it is missing or not a readable Windows bitmap.");
-    if (picture->w >= need.w && picture->h >= need.h) return picture;
+    if (!picture) throw SkinError(path, "Allegro could not load it.");
+    if (picture->w >= file.w && picture->h >= file.h) return picture;
     std::string size = std::to_string(picture->w) + " x " + std::to_string(picture->h);
     destroy_bitmap(picture);
-    throw SkinError(path, "it is " + size + " pixels, but at least " + std::to_string(need.w) + " x " +
-                              std::to_string(need.h) + " are drawn.");
+    throw SkinError(path, "it is " + size + " pixels, but at least " + std::to_string(file.w) + " x " +
+                              std::to_string(file.h) + " are drawn.");
 }
 
-}  // namespace
+Skin::Skin() : Skin(std::string()) {}
 
 // A skin that cannot be completed gives back what it had loaded.
 Skin::Skin(const std::string& directory)
@@ -221,8 +251,9 @@ Skin::Skin(const std::string& directory)
     int loaded = 0;
     try {
         for (; loaded < SkinSlots; ++loaded) {
-            std::string path = directory.empty() ? file_names[loaded] : directory + "/" + file_names[loaded];
-            *slot(loaded) = load_skin_file(path, drawn_size(loaded));
+            const SkinFile& file = SkinFiles[loaded];
+            std::string path = directory.empty() ? file.name : directory + "/" + file.name;
+            *file.field(*this) = load_skin_file(path, file);
         }
     } catch (const SkinError&) {
         while (loaded > 0) destroy_bitmap(*slot(--loaded));
@@ -230,18 +261,7 @@ Skin::Skin(const std::string& directory)
     }
 }
 
-BITMAP** Skin::slot(int index)
-{
-    BITMAP** before_digits[] = {&paneltexture,  &button_ut_up,   &button_ut_p,   &button_t_up,
-                                &button_t_p,    &buttonled_out,  &buttonled_off, &buttonled_on,
-                                &fader_bett_72, &fader_bett_120, &fader_bett_144, &faderknob_ut,
-                                &faderknob_t,   &display3_plain, &display3};
-    BITMAP** after_notes[] = {&alphabet, &alphabet_shadex, &row_panel, &rowbind, &cock_panel};
-    if (index < 15) return before_digits[index];
-    if (index < 25) return &dd_digit[index - 15];
-    if (index < 37) return &dd_note[index - 25];
-    return after_notes[index - 37];
-}
+BITMAP** Skin::slot(int index) { return SkinFiles[index].field(*this); }
 
 blitz_struct Skin::panel()
 {

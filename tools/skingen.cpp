@@ -7,7 +7,7 @@
 // the shading uses only + - * / and sqrt, so no library maths can shift a pixel.
 // Every colour is stored already reduced to RGB 565, the depth the panel runs at,
 // so the files show exactly what the program will show.
-#include <allegro.h>
+#include "Kalverosin4.h"
 
 #include <algorithm>
 #include <array>
@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -713,14 +714,14 @@ Canvas display_showing_zeroes()
 // Writing the skin
 // ===========================================================================
 
-struct SkinFile {
+struct Drawing {
     std::string name;
     Canvas picture;
 };
 
-std::vector<SkinFile> all_pictures()
+std::vector<Drawing> all_pictures()
 {
-    std::vector<SkinFile> files;
+    std::vector<Drawing> files;
     files.push_back({"paneltexture.bmp", panel_texture()});
     files.push_back({"button_15x15_ut_up.bmp", button_face(false, false)});
     files.push_back({"button_15x15_ut_p.bmp", button_face(false, true)});
@@ -755,17 +756,33 @@ std::vector<SkinFile> all_pictures()
     return files;
 }
 
+// Writes every file of the program's table of skin files, and nothing else.
 bool write_skin(const std::string& directory)
 {
     mkdir(directory.c_str(), 0755);
-    for (const SkinFile& file : all_pictures()) {
-        std::string path = directory + "/" + file.name;
-        if (!save(file.picture, path)) {
+    std::map<std::string, Canvas> drawings;
+    for (Drawing& drawing : all_pictures()) drawings.emplace(drawing.name, drawing.picture);
+    for (const SkinFile& file : SkinFiles) {
+        std::string name = std::filesystem::path(file.name).filename().string();
+        auto drawing = drawings.find(name);
+        if (drawing == drawings.end()) {
+            std::fprintf(stderr, "skingen: nothing draws %s\n", file.name);
+            return false;
+        }
+        const Canvas& picture = drawing->second;
+        if (picture.w < file.w || picture.h < file.h) {
+            std::fprintf(stderr, "skingen: %s is drawn smaller than the panel copies it\n", file.name);
+            return false;
+        }
+        std::string path = directory + "/" + name;
+        if (!save(picture, path)) {
             std::fprintf(stderr, "skingen: cannot write %s\n", path.c_str());
             return false;
         }
+        drawings.erase(drawing);
     }
-    return true;
+    for (const auto& unused : drawings) std::fprintf(stderr, "skingen: %s is no skin file\n", unused.first.c_str());
+    return drawings.empty();
 }
 
 // ===========================================================================

@@ -22,18 +22,18 @@ require() {
 	exit 1
 }
 
-require_kernel_with_sequencer() {
-	local kernel
-	for kernel in /boot/vmlinuz-*; do
-		[ -r "$kernel" ] || continue
-		ls /lib/modules/"${kernel#/boot/vmlinuz-}"/kernel/sound/core/seq/snd-seq.ko* >/dev/null 2>&1 && return
-	done
-	echo "alsa_vm_test: no readable /boot/vmlinuz-* with ALSA sequencer modules: apt-get install linux-image-amd64" >&2
-	exit 1
+# The kernel and busybox come from Debian's packages unpacked below the build
+# directory, never installed: the host's /boot stays as it is.
+unpacked_kernel() {
+	local dir=${ALSA_VM_KERNEL_DIR:?set ALSA_VM_KERNEL_DIR to the directory for the unpacked kernel}
+	"$HERE/../../tools/alsa-vm/unpack-kernel.sh" "$dir" || { echo "alsa_vm_test: cannot unpack a kernel into $dir" >&2; exit 1; }
+	set -a
+	. "$dir/vm.env"
+	set +a
+	export ALSA_VM_CACHE=${ALSA_VM_CACHE:-$dir/vm-cache}
 }
 
 require qemu-system-x86_64 qemu-system-x86
-require busybox busybox-static
 require aseqdump alsa-utils
 require aconnect alsa-utils
 require modprobe kmod
@@ -41,7 +41,7 @@ require cpio cpio
 # Without these the VM boots the compressed kernel, twice as slowly.
 require readelf binutils
 require xz xz-utils
-require_kernel_with_sequencer
+unpacked_kernel
 [ -x "$SENDER" ] || { echo "alsa_vm_test: no sender program at $SENDER" >&2; exit 1; }
 
 WORK=$(mktemp -d)

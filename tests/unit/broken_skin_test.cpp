@@ -1,0 +1,97 @@
+// A skin file that Allegro cannot read safely stops the program with the file's
+// full path and what is wrong with it.
+#include "headless.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int CutTo = -1;
+
+// Spoils of knobcut/dd0.bmp (7 x 11, 24 bits, 318 bytes): `value` little-endian in `bytes` bytes at `at`.
+struct Spoil { int at; long value; int bytes; const char* problem; };
+
+const Spoil Spoils[] = {
+    {0, 'P', 1, "it is not a Windows bitmap (it does not start with BM)."},
+    {CutTo, 20, 0, "it is cut short: 20 bytes, but its header promises 54."},
+    {CutTo, 300, 0, "it is cut short: 300 bytes, but its header promises 318."},
+    {14, 124, 4, "its header is 124 bytes long, but Allegro reads only the 40-byte Windows header and the 12-byte"},
+    {18, 0x7fffffff, 4, "its width (2147483647) is not between 1 and 4096 pixels."},
+    {22, -10, 4, "it is stored top down (its height is negative), which Allegro cannot read."},
+    {26, 2, 2, "its number of planes is 2, not 1."},
+    {28, 4, 2, "its colour depth is 4; Allegro reads 8, 16, 24 or 32 bits per pixel."},
+    {30, 1, 4, "it is compressed (RLE8); only uncompressed bitmaps are read."},
+    {30, 3, 4, "it is compressed (bit fields); only uncompressed bitmaps are read."},
+    {28, 8, 2, "its pixels start at byte 54, but must follow the header and a table of all 256 colours at byte 1078."},
+    {10, 1078, 4, "its pixels start at byte 1078, but must follow the header at byte 54."},
+    {18, 6, 4, "it is 6 x 11 pixels, but at least 7 x 11 are drawn."},
+};
+
+const fs::path Scratch = fs::temp_directory_path() / ("kalverosin-skin-" + std::to_string(getpid()) + ".bmp");
+
+// Seven by eleven pixels of a digit are drawn; a cockpit panel is drawn whole.
+const SkinFile Digit{"knobcut/dd0.bmp", nullptr, 7, 11}, Cockpit{"knobcut/cock_panel.bmp", nullptr, 0, 0};
+
+std::string committed(const char* name)
+{
+    std::ifstream in(fs::path(KNOBCUT_PARENT) / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Why the skin loader refuses the file; empty when it loads.
+std::string refusal(const std::string& path)
+{
+    try {
+        destroy_bitmap(load_skin_file(path, Digit));
+    } catch (const SkinError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+using BrokenSkin = HeadlessTest;
+
+TEST_F(BrokenSkin, NamesTheFileAndWhatIsWrongWithIt)
+{
+    for (const Spoil& spoil : Spoils) {
+        std::string spoiled = committed(Digit.name);
+        if (spoil.at == CutTo) spoiled.resize(spoil.value);
+        for (int i = 0; i < spoil.bytes; ++i) spoiled[spoil.at + i] = static_cast<char>(spoil.value >> (8 * i));
+        std::ofstream(Scratch, std::ios::binary) << spoiled;
+        std::string expected = "Cannot use the skin file " + Scratch.string() + ": " + spoil.problem;
+        EXPECT_EQ(refusal(Scratch).substr(0, expected.size()), expected);
+    }
+    fs::remove(Scratch);
+}
+
+TEST_F(BrokenSkin, Os2BitmapShowsThePixelsOfItsWindowsTwin)
+{
+    std::string windows = committed(Cockpit.name);
+    // Pixels from byte 26, after a 12-byte header: 620 x 50, one plane, 24 bits.
+    std::string os2_header("\x1a\0\0\0\x0c\0\0\0\x6c\x02\x32\0\x01\0\x18\0", 16);
+    std::ofstream(Scratch, std::ios::binary) << windows.substr(0, 10) + os2_header + windows.substr(54);
+    BITMAP* os2 = load_skin_file(Scratch, Cockpit);
+    EXPECT_TRUE(same_pixels(os2, 0, 0, skin.cock_panel, 0, 0, 620, 50));
+    destroy_bitmap(os2);
+    fs::remove(Scratch);
+}
+
+TEST_F(BrokenSkin, SaysThatKnobcutIsLookedForInTheWorkingDirectory)
+{
+    fs::path before = fs::current_path();
+    fs::create_directories(Scratch);
+    fs::current_path(Scratch);
+    std::string message = refusal(Digit.name);
+    fs::current_path(before);
+    fs::remove(Scratch);
+    EXPECT_EQ(message, "Cannot use the skin file " + Scratch.string() + "/knobcut/dd0.bmp: it is missing. Kalverosin"
+                       " 4 reads its skin from the folder knobcut/ in the directory it is started from (the working"
+                       " directory, here " + Scratch.string() + ").");
+}
+
+}  // namespace
