@@ -62,6 +62,11 @@ protected:
     {
         for (int k = 0; k < 8; ++k) row.stepButtons[k].state = 3 - lines[k];
     }
+    void set_lines(std::initializer_list<Fader*> faders, std::initializer_list<int> values)
+    {
+        auto value = values.begin();
+        for (Fader* fader : faders) fader->set(*value++);
+    }
 };
 
 // After a stall every row still walks through every owed step, so the rows
@@ -70,25 +75,19 @@ TEST_F(TransportTest, OwedTicksKeepEveryRowsPlaceButSendOnlyTheNewestStepAndEver
 {
     Row_Mode& upper = s().upperControllerRow;
     Row_Mode& lower = s().lowerControllerRow;
-    upper.rate = 3;
+    Row_Note& note = s().noteRow;
+    Row_Gate& gate = s().gateRow;
+    upper.rate = gate.rate = 3;
+    note.rate = 6;
     lower.rate = 12;
-    s().noteRow.rate = 6;
-    s().gateRow.rate = 3;
     select_lines(upper, {1, 2, 3, 1, 2, 3, 1, 2});
     select_lines(lower, {3, 3, 3, 3, 1, 3, 3, 3});
-    select_lines(s().noteRow, {1, 2, 3, 1, 2, 3, 1, 2});
-    select_lines(s().gateRow, {1, 2, 3, 1, 2, 3, 1, 2});
-    for (int line = 0; line < 3; ++line) {
-        Fader* values[] = {&upper.valueFader1, &upper.valueFader2, &upper.valueFader3};
-        Fader* lowerValues[] = {&lower.valueFader1, &lower.valueFader2, &lower.valueFader3};
-        Fader* velocities[] = {&s().gateRow.velocityFader1, &s().gateRow.velocityFader2, &s().gateRow.velocityFader3};
-        Fader* semitones[] = {&s().noteRow.noteFader1, &s().noteRow.noteFader2, &s().noteRow.noteFader3};
-        values[line]->set(10 * (line + 1));
-        lowerValues[line]->set(10 * (line + 1) + 1);
-        velocities[line]->set(100 - 20 * line);
-        semitones[line]->set(2 * line);
-        (line == 0 ? s().noteRow.octaveFader1 : line == 1 ? s().noteRow.octaveFader2 : s().noteRow.octaveFader3).set(5);
-    }
+    select_lines(note, {1, 2, 3, 1, 2, 3, 1, 2});
+    select_lines(gate, {1, 2, 3, 1, 2, 3, 1, 2});
+    set_lines({&upper.valueFader1, &upper.valueFader2, &upper.valueFader3}, {10, 20, 30});
+    set_lines({&lower.valueFader1, &lower.valueFader2, &lower.valueFader3}, {11, 21, 31});
+    set_lines({&note.noteFader1, &note.noteFader2, &note.noteFader3}, {0, 2, 4});  // 36, 38, 40
+    set_lines({&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3}, {100, 80, 60});
     s().clockOut = true;
     start_stop();
     take();
@@ -98,11 +97,11 @@ TEST_F(TransportTest, OwedTicksKeepEveryRowsPlaceButSendOnlyTheNewestStepAndEver
         int upperAt, lowerAt, gateAt;
     };
     const Pass passes[] = {
-        {0, Clock + Bytes{0xB0, 1, 10, 0xB0, 1, 31, 0x80, 0, 0x7F, 0x90, 60, 100}, 1, 1, 1},
+        {0, Clock + Bytes{0xB0, 1, 10, 0xB0, 1, 31, 0x80, 0, 0x7F, 0x90, 36, 100}, 1, 1, 1},
         {2, Clock, 1, 1, 1},                                                     // two owed, nothing due
-        {5, Bytes{0xB0, 1, 20, 0x80, 60, 0x7F, 0x90, 60, 80} + Clock, 2, 1, 2},  // three owed
+        {5, Bytes{0xB0, 1, 20, 0x80, 36, 0x7F, 0x90, 36, 80} + Clock, 2, 1, 2},  // three owed
         // 48 owed: 16 steps of the fast rows and 4 of the lower one, one message each.
-        {53, times(21, Clock) + Clock + Bytes{0xB0, 1, 11} + Clock + Bytes{0xB0, 1, 20, 0x80, 60, 0x7F, 0x90, 60, 80} + Clock,
+        {53, times(21, Clock) + Clock + Bytes{0xB0, 1, 11} + Clock + Bytes{0xB0, 1, 20, 0x80, 36, 0x7F, 0x90, 36, 80} + Clock,
          2, 5, 2},
     };
     for (const Pass& pass : passes) {
