@@ -114,7 +114,8 @@ ConfigOptions read_options()
 {
     ConfigOptions options;
     options.midiClock = read_switch("midi_clock");
-    if (read_switch("remember_panel")) options.panelFile = panel_file_path(get_config_string(OptionsSection, "panel_file", ""));
+    if (read_switch("remember_panel"))
+        options.panelFile = panel_file_path(get_config_string(OptionsSection, "panel_file", ""));
     return options;
 }
 

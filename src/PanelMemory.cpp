@@ -203,7 +203,8 @@ public:
         if (key == "row" && args == 1) return select_row(w[1]);
         if (!row) return key + " stands before the first row line";
         if (key == "rate" && args == 1) return take_rate(w[1]);
-        if (key == "step" && args == 1) return take_fader(w[1], *row->stepFader, row->stepDis, "a step width of 1 to 16");
+        if (key == "step" && args == 1)
+            return take_fader(w[1], *row->stepFader, row->stepDis, "a step width of 1 to 16");
         if (key == "direct" && args == 1) return take_direction(w[1]);
         if (key == "loop" && args == 2) return take_loop(w[1], w[2]);
         if (key == "steps" && args == StepsPerRow) return take_steps(w);
@@ -345,8 +346,8 @@ void keep_aside(const std::string& path)
 {
     std::string aside = path + ".bad";
     if (std::rename(path.c_str(), aside.c_str()) == 0)
-        std::fprintf(stderr, "Kalverosin 4: the panel file is kept aside as %s; what it could not give starts as usual.\n",
-                     aside.c_str());
+        std::fprintf(stderr, "Kalverosin 4: the panel file is kept aside as %s; what it could not give starts "
+                             "as usual.\n", aside.c_str());
     else
         std::fprintf(stderr, "Kalverosin 4: cannot keep %s aside as %s: %s.\n", path.c_str(), aside.c_str(),
                      std::strerror(errno));

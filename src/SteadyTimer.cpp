@@ -45,7 +45,8 @@ long long monotonic_nanoseconds()
 // a program can run.
 long long units_in(long long nanoseconds)
 {
-    return nanoseconds / NanosPerSecond * UnitsPerSecond + nanoseconds % NanosPerSecond * UnitsPerSecond / NanosPerSecond;
+    return nanoseconds / NanosPerSecond * UnitsPerSecond +
+           nanoseconds % NanosPerSecond * UnitsPerSecond / NanosPerSecond;
 }
 
 // The first nanosecond at which a number of timer units has fully passed.

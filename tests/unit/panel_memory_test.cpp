@@ -125,7 +125,8 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
     ASSERT_TRUE(fs::exists(file)) << "kept when the transport stopped";
 
     EXPECT_EQ(restart(), "");
-    EXPECT_EQ(differing_pixels(schirm->surface, 0, 0, saved, 0, 0, 640, 480), 0) << save_for_inspection(schirm->surface, "restored");
+    EXPECT_EQ(differing_pixels(schirm->surface, 0, 0, saved, 0, 0, 640, 480), 0)
+        << save_for_inspection(schirm->surface, "restored");
     destroy_bitmap(saved);
     ASSERT_FALSE(installedPeriods.empty());
     EXPECT_EQ(installedPeriods.back(), tick_period(s().cockpit.tempo()));
