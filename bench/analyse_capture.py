@@ -97,7 +97,7 @@ def step_indices(starts, period, beat):
 
 
 def steps_on_tick_grid(starts, ticks, step_ticks):
-    """Grid index and grid time of each step, from the tick callback's own stamps.
+    """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
     After a stall the program sends of each row only its newest owed step, so a
     step belongs to the last step position that had fallen due when it left.
@@ -107,8 +107,8 @@ def steps_on_tick_grid(starts, ticks, step_ticks):
     for t in starts[1:]:
         due_ticks = math.floor((t - tick_origin) / tick_period + 1e-6)
         indices.append(max(indices[-1] + 1, due_ticks // step_ticks))
-    grid = [starts[0]] + [tick_origin + tick_period * step_ticks * k for k in indices[1:]]
-    return indices, grid
+    step_period = tick_period * step_ticks
+    return indices, [tick_origin + step_period * k for k in indices], step_period
 
 
 def cross(o, a, b):
@@ -176,9 +176,8 @@ def analyse(path, tempo, step_ticks, ticks_path=None):
     # Ticks counted from the press of STARTSTOP, which sends the first step itself.
     ticks = [t for t in read_ticks(ticks_path) if starts[0] < t < end] if ticks_path else []
     if len(ticks) > 2:
-        indices, grid = steps_on_tick_grid(starts, ticks, step_ticks)
+        indices, grid, period = steps_on_tick_grid(starts, ticks, step_ticks)
         points = list(zip(indices[1:], starts[1:]))
-        origin, period = fit_grid(points)
         origin = grid[0]
     else:
         indices = step_indices(starts, nominal, tick * TICKS_PER_BEAT)
