@@ -14,6 +14,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 . "$root/scripts/packages.sh"
+. "$root/scripts/xvfb.sh"
 install_missing_packages xvfb xdotool x11-utils python3
 
 program=$(realpath "${1:-$root/build/kalverosin4}")
@@ -77,33 +78,11 @@ fail() {
     exit 1
 }
 
-# Xvfb picks a free display itself and writes its number to descriptor 3.
-start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
-    DISPLAY=:$(tr -d ' \n' <"$work/display")
-    export DISPLAY
-}
-
-find_window() {
-    window=$(xdotool search --onlyvisible --class Allegro 2>/dev/null | head -n 1) || true
-    [ -n "$window" ]
-}
-
-# The program in a working directory of its own, with the skin and a
-# configuration that selects the capture driver.
+# The program in a working directory of its own (scripts/xvfb.sh), recording
+# its MIDI through the capture driver; where its window is.
 start_program() {
-    local dir=$1
-    mkdir -p "$dir"
-    ln -s "$root/knobcut" "$dir/knobcut"
-    capture=$dir/capture.txt
-    printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$capture" >"$dir/allegro.cfg"
-    # The pointer waits outside the window, so that nothing starts hovered.
-    xdotool mousemove 790 590
-    (cd "$dir" && ALLEGRO=$dir exec "$program" >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
-    program_pid=$!
-    wait_for 20 find_window || fail "no window appeared; $(cat "$dir/stderr.txt")"
+    capture=$1/capture.txt
+    start_program_in "$program" "$1" || fail "no window appeared"
     eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
     origin_x=$X
     origin_y=$Y
