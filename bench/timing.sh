@@ -19,6 +19,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 . "$root/scripts/packages.sh"
+. "$root/scripts/xvfb.sh"
 install_missing_packages xvfb xdotool x11-utils x11-apps python3
 
 program=$(realpath "${1:-$root/build/kalverosin4}")
@@ -82,37 +83,20 @@ fail() {
     exit 1
 }
 
-# Xvfb picks a free display itself and writes its number to descriptor 3.
-start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
-    DISPLAY=:$(tr -d ' \n' <"$work/display")
-    export DISPLAY
-}
-
-find_window() {
-    window=$(xdotool search --onlyvisible --class Allegro 2>/dev/null | head -n 1) || true
-    [ -n "$window" ]
-}
-
-# The program in a working directory of its own, with the skin and a
-# configuration that selects the capture driver.
+# The program in a working directory of its own (scripts/xvfb.sh), recording
+# its MIDI through the capture driver; where its window is.
 start_program() {
-    local dir=$1
-    mkdir -p "$dir"
-    ln -s "$root/knobcut" "$dir/knobcut"
+    local dir=$1 launch=$program
     capture=$dir/capture.txt
+    mkdir -p "$dir"
     printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$capture" >"$dir/allegro.cfg"
     [ "${BENCH_CLOCK:-0}" = 1 ] && printf '[kalverosin4]\nmidi_clock = yes\n' >>"$dir/allegro.cfg"
-    local launch=()
-    [ "${BENCH_NO_RT:-0}" = 1 ] && launch=(setpriv --bounding-set=-sys_nice prlimit --rtprio=0)
-    # The pointer waits outside the window, so that nothing starts hovered.
-    xdotool mousemove 790 590
-    (cd "$dir" && ALLEGRO=$dir KALVEROSIN_TICK_STAMPS=$dir/ticks.txt exec "${launch[@]}" "$program" \
-        >"$dir/stdout.txt" 2>"$dir/stderr.txt") &
-    program_pid=$!
-    wait_for 20 find_window || fail "no window appeared; $(cat "$dir/stderr.txt")"
+    if [ "${BENCH_NO_RT:-0}" = 1 ]; then
+        launch=$dir/without-realtime-priority
+        printf '#!/bin/sh\nexec setpriv --bounding-set=-sys_nice prlimit --rtprio=0 "%s"\n' "$program" >"$launch"
+        chmod +x "$launch"
+    fi
+    KALVEROSIN_TICK_STAMPS=$dir/ticks.txt start_program_in "$launch" "$dir" || fail "no window appeared"
     eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
     origin_x=$X
     origin_y=$Y

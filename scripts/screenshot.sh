@@ -4,24 +4,17 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
+. "$root/scripts/xvfb.sh"
 install_missing_packages "${BUILD_PACKAGES[@]}" xvfb xdotool imagemagick
 cmake -S "$root" -B "$root/build" >/dev/null
 cmake --build "$root/build" --target kalverosin4 -j"$(nproc)" >/dev/null
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x16 -nolisten tcp 2>/dev/null)
-xvfb=$!
-read -r -t 30 display <&3
-export DISPLAY=":$display"
-cd "$root"
-./build/kalverosin4 2>/dev/null &
-program=$!
-trap 'kill "$program" "$xvfb" 2>/dev/null || true' EXIT
-
-for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --class Allegro 2>/dev/null | head -1) && [ -n "$window" ] && break
-    sleep 0.1
-done
-[ -n "${window:-}" ] || { echo "the window did not appear" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'kill ${program_pid:-} ${xvfb_pid:-} 2>/dev/null || true; rm -rf "$work"' EXIT
+# An empty configuration: the cockpit shows the MIDI driver Allegro picks.
+: >"$work/allegro.cfg"
+start_xvfb
+start_program_in "$root/build/kalverosin4" "$work"
 sleep 1.5  # the start-up pause: pointer moves made during it are not reliable
 
 click() {

@@ -8,14 +8,13 @@
 #include <cstdio>
 
 // Other tests of the same process may have started Allegro already, with other
-// colour settings: the depth and layout are set every time.
+// colour settings: the depth and the RGB 565 layout of the X11 driver are set every time.
 void start_headless_allegro()
 {
     if (!system_driver) {
         ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0);
     }
     set_color_depth(16);
-    // The X11 driver switches 16-bit colour to RGB 565; so do the tests.
     _rgb_r_shift_16 = 11;
     _rgb_g_shift_16 = 5;
     _rgb_b_shift_16 = 0;
@@ -28,38 +27,13 @@ Skin& real_skin()
     return skin;
 }
 
-void pointer_at(int x, int y, int buttons)
-{
-    mouse_x = x;
-    mouse_y = y;
-    mouse_b = buttons;
-}
-
-void press(int buttons) { mouse_b = buttons; }
-void release() { mouse_b = 0; }
-
 std::vector<int> MidiRecorder::bytes;
 
-namespace {
-
-int recorder_detect(int) { return TRUE; }
-int recorder_init(int, int) { return 0; }
-void recorder_exit(int) {}
-void recorder_raw_midi(int data) { MidiRecorder::bytes.push_back(data); }
-
-}  // namespace
-
 MIDI_DRIVER MidiRecorder::driver = {
-    AL_ID('R', 'E', 'C', 'D'), "Recorder", "Recorder", "Recorder", 16, 0, 16, 16, -1, -1,
-    recorder_detect, recorder_init, recorder_exit, nullptr, nullptr, recorder_raw_midi,
+    AL_ID('R', 'E', 'C', 'D'), "MIDI capture", "", "MIDI capture", 16, 0, 16, 16, -1, -1, [](int) { return TRUE; },
+    [](int, int) { return 0; }, [](int) {}, nullptr, nullptr, [](int data) { MidiRecorder::bytes.push_back(data); },
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
-
-void MidiRecorder::install()
-{
-    midi_driver = &driver;
-    bytes.clear();
-}
 
 std::vector<Message> MidiRecorder::messages()
 {
@@ -69,48 +43,41 @@ std::vector<Message> MidiRecorder::messages()
     return out;
 }
 
-int pixel(BITMAP* bitmap, int x, int y) { return getpixel(bitmap, x, y); }
-
 int differing_pixels(BITMAP* got, int gx, int gy, BITMAP* want, int wx, int wy, int w, int h)
 {
     int count = 0;
     for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i)
-            if (getpixel(got, gx + i, gy + j) != getpixel(want, wx + i, wy + j)) ++count;
+        for (int i = 0; i < w; ++i) count += getpixel(got, gx + i, gy + j) != getpixel(want, wx + i, wy + j);
     return count;
 }
 
-bool same_pixels(BITMAP* got, int gx, int gy, BITMAP* want, int wx, int wy, int w, int h)
+BITMAP* golden_first_picture()
 {
-    return differing_pixels(got, gx, gy, want, wx, wy, w, h) == 0;
+    start_headless_allegro();
+    static BITMAP* golden = load_bitmap(SOURCE_DIR "/tests/golden/first-picture.bmp", nullptr);
+    return golden;
 }
 
-bool all_mask(BITMAP* bitmap, int x, int y, int w, int h)
+std::vector<FaderRange> panel_faders(Sequencer& s)
 {
-    int mask = makecol(255, 0, 255);
-    for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i)
-            if (getpixel(bitmap, x + i, y + j) != mask) return false;
-    return true;
+    std::vector<FaderRange> all;
+    auto row = [&](auto& r, std::vector<Fader*> lines, int high) {
+        all.insert(all.end(), {{&r.rateFader, 0, 6, 7}, {&r.stepFader, 1, 16, 16}, {&r.directFader, 0, 2, 3}});
+        for (Fader* line : lines) all.push_back({line, 0, high, high + 1});
+    };
+    for (Row_Mode* r : {&s.upperControllerRow, &s.lowerControllerRow})
+        row(*r, {&r->controllerFader, &r->valueFader1, &r->valueFader2, &r->valueFader3}, 127);
+    Row_Gate& g = s.gateRow;
+    row(g, {&g.velocityFader1, &g.velocityFader2, &g.velocityFader3}, 127);
+    Row_Note& n = s.noteRow;
+    row(n, {&n.noteFader1, &n.noteFader2, &n.noteFader3}, 11);
+    for (Fader* octave : {&n.octaveFader1, &n.octaveFader2, &n.octaveFader3}) all.push_back({octave, 0, 9, 10});
+    // The channel fader's two leftmost positions both give channel 1.
+    Cockpit& c = s.cockpit;
+    all.insert(all.end(), {{&c.speedTensFader, 4, 24, 21}, {&c.speedUnitsFader, 0, 9, 10}});
+    all.push_back({&c.channelFader, 1, 16, 17});
+    return all;
 }
-
-std::string save_for_inspection(BITMAP* bitmap, const std::string& name)
-{
-    mkdir("test-pictures", 0755);
-    std::string path = "test-pictures/" + name + ".bmp";
-    save_bitmap(path.c_str(), bitmap, nullptr);
-    return path;
-}
-
-HeadlessTest::HeadlessTest() : skin(real_skin()) {}
-
-void HeadlessTest::SetUp()
-{
-    toset = 0;
-    pointer_at(-100, -100, 0);
-}
-
-void HeadlessTest::TearDown() { pointer_at(-100, -100, 0); }
 
 std::vector<int> SequencerTest::installedPeriods;
 
@@ -124,7 +91,6 @@ void SequencerTest::SetUp()
     timerCounter_last = -1;
     FrameTimer = 0;
     exitnow = false;
-    // A memory bitmap stands in for the window.
     screen = create_bitmap(640, 480);
     schirm = new Schirm();
     sequencer = new Sequencer(*schirm, skin);
@@ -141,10 +107,13 @@ void SequencerTest::TearDown()
     HeadlessTest::TearDown();
 }
 
+// Every picture drawn in a frame is given back within it.
 void SequencerTest::frame()
 {
+    int pictures = live_pictures();
     FrameTimer = 1;
     sequencer->pass();
+    EXPECT_EQ(live_pictures(), pictures);
 }
 
 void SequencerTest::tick_pass(int t)
@@ -160,6 +129,27 @@ void SequencerTest::click(int x, int y)
     frame();
     press();
     frame();
+    release();
+    frame();
+}
+
+void SequencerTest::grab(Fader& fader, int offset)
+{
+    pointer_at(fader.x + fader.knob_pos + offset, fader.y + 7);
+    frame();
+    press();
+    frame();
+}
+
+void SequencerTest::drag(Fader& fader, int v)
+{
+    grab(fader);
+    int step = v < fader.value ? -1 : 1;
+    for (int x = mouse_x; fader.value != v && x >= fader.x && x < fader.x + fader.length + 7; x += step) {
+        pointer_at(x, fader.y + 7, 1);
+        frame();
+    }
+    ASSERT_EQ(fader.value, v);
     release();
     frame();
 }

@@ -1,6 +1,5 @@
 // Headless test ground: Allegro without a display, 16-bit colour in the RGB 565
-// layout of the X11 window, the real skin from knobcut/, a pointer that tests
-// move and press, a recording MIDI driver, and pixel comparisons.
+// layout of the X11 window, the real skin, a pointer that tests move and press.
 #pragma once
 
 #include "Kalverosin4.h"
@@ -15,34 +14,45 @@
 void start_headless_allegro();
 Skin& real_skin();
 
-// The mouse as the widgets see it.
-void pointer_at(int x, int y, int buttons = 0);
-void press(int buttons = 1);
-void release();
+inline void press(int buttons = 1) { mouse_b = buttons; }
+inline void release() { mouse_b = 0; }
+inline void pointer_at(int x, int y, int buttons = 0)
+{
+    mouse_x = x;
+    mouse_y = y;
+    press(buttons);
+}
 
-// A three-byte MIDI message as sent.
 using Message = std::array<int, 3>;
 
-// A MIDI driver that keeps every raw byte; messages() groups them in threes.
+// Keeps every raw byte. Named as the capture driver, so that the panel starts as the golden picture.
 struct MidiRecorder {
     static std::vector<int> bytes;
     static MIDI_DRIVER driver;
-    static void install();
+    static void install()
+    {
+        clear();
+        midi_driver = &driver;
+    }
     static std::vector<Message> messages();
     static void clear() { bytes.clear(); }
 };
 
-// Pixels of a picture, in this run's 16-bit layout.
-int pixel(BITMAP* bitmap, int x, int y);
-bool same_pixels(BITMAP* got, int gx, int gy, BITMAP* want, int wx, int wy, int w, int h);
-// Number of pixels that differ between two areas.
 int differing_pixels(BITMAP* got, int gx, int gy, BITMAP* want, int wx, int wy, int w, int h);
-// True when every pixel of the area has the mask colour.
-bool all_mask(BITMAP* bitmap, int x, int y, int w, int h);
-// Saves a picture as BMP under the build directory, for a look when a test fails.
-std::string save_for_inspection(BITMAP* bitmap, const std::string& name);
+inline bool same_pixels(BITMAP* got, int gx, int gy, BITMAP* want, int wx, int wy, int w, int h)
+{
+    return differing_pixels(got, gx, gy, want, wx, wy, w, h) == 0;
+}
+// The panel at start as a person has approved it (drawn by scripts/golden.sh); null if unreadable.
+BITMAP* golden_first_picture();
 
-// Releases a record's picture when the test is done with it.
+// A fader of the panel and the values it offers, spread evenly along its travel.
+struct FaderRange {
+    Fader* fader;
+    int low, high, positions;
+};
+std::vector<FaderRange> panel_faders(Sequencer& s);
+
 struct Picture {
     blitz_struct record;
     explicit Picture(blitz_struct r) : record(r) {}
@@ -56,29 +66,40 @@ struct Picture {
 class HeadlessTest : public ::testing::Test {
 protected:
     Skin skin;
-    HeadlessTest();
-    void SetUp() override;
-    void TearDown() override;
+    HeadlessTest() : skin(real_skin()) {}
+    void SetUp() override
+    {
+        toset = 0;
+        pointer_at(-100, -100);
+    }
+    void TearDown() override { pointer_at(-100, -100); }
 };
 
-// The whole panel in memory with a recording MIDI driver and a recorder for
-// the tick periods that the loop installs.
+// The whole panel in memory with its first picture drawn, a recording MIDI driver, the tick periods installed.
 class SequencerTest : public HeadlessTest {
 protected:
     static std::vector<int> installedPeriods;
     Schirm* schirm = nullptr;
     Sequencer* sequencer = nullptr;
-
     void SetUp() override;
     void TearDown() override;
-
-    // One pass of the main loop that draws a frame.
+    Sequencer& s() { return *sequencer; }
+    // A pass of the main loop that draws a frame, or one with the tick counter at t and no frame owed.
     void frame();
-    // A pass of the main loop with the tick counter at t and no frame owed.
     void tick_pass(int t);
-    // Presses and releases a cockpit button, with the hover frame first.
+    void tick_passes(int first, int last) { for (int t = first; t <= last; ++t) tick_pass(t); }
+    // Presses and releases a button, with the hover frame first.
     void click(int x, int y);
+    // Hovers a fader's knob and presses it, offset pixels from the knob's left edge.
+    void grab(Fader& fader, int offset = 7);
+    // Holds a fader's knob and moves the pointer a pixel a frame until the fader shows v.
+    void drag(Fader& fader, int v);
     std::vector<Message> sent() { return MidiRecorder::messages(); }
+    // Whether the surface shows the picture (its w left columns) with its top-left corner at (x, y).
+    bool shows(BITMAP* picture, int x, int y, int w = 15)
+    {
+        return same_pixels(schirm->surface, x, y, picture, 0, 0, w, picture->h);
+    }
 };
 
 // What a piece of code writes to stderr.

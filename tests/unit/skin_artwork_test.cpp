@@ -12,6 +12,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// True when column x of a glyph picture is mask colour from top to bottom.
+bool blank_column(BITMAP* glyph, int x)
+{
+    for (int y = 0; y < glyph->h; ++y)
+        if (getpixel(glyph, x, y) != makecol(255, 0, 255)) return false;
+    return true;
+}
+
 std::string file_bytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -50,10 +58,10 @@ TEST_F(SkinLook, GlyphsAreDistinctAndKeepTheirGaps)
 {
     for (BITMAP* strip : {skin.alphabet, skin.alphabet_shadex})
         for (int a = 0; a < 36; ++a) {
-            EXPECT_TRUE(all_mask(strip, 7 * a + 6, 0, 1, 11)) << "cell " << a;
+            EXPECT_TRUE(blank_column(strip, 7 * a + 6)) << "cell " << a;
             for (int b = a + 1; b < 36; ++b) EXPECT_GT(differing_pixels(strip, 7 * a, 0, strip, 7 * b, 0, 7, 11), 1);
         }
-    for (BITMAP* digit : skin.dd_digit) EXPECT_TRUE(all_mask(digit, 0, 0, 1, 11) && all_mask(digit, 6, 0, 1, 11));
+    for (BITMAP* digit : skin.dd_digit) EXPECT_TRUE(blank_column(digit, 0) && blank_column(digit, 6));
 }
 
 }  // namespace

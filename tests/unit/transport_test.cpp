@@ -34,7 +34,6 @@ const Bytes Sweep = [] {
 
 class TransportTest : public SequencerTest {
 protected:
-    Sequencer& s() { return *sequencer; }
     // Hover frame, press frame (the button toggles), then lets go; a frame
     // after a start would already handle tick 0.
     void press_button(int x)

@@ -1,0 +1,57 @@
+# The real program under an Xvfb of its own: the start shared by the end-to-end
+# tests (tests/support/e2e.cpp), bench/timing.sh and scripts/screenshot.sh.
+# Sourced. run_xvfb and run_program replace the shell, so that the caller can
+# stop and wait for them by process id; start_xvfb and start_program_in run
+# them in the background for scripts.
+
+# Becomes an Xvfb on a free display, 16 bits deep like the program's window,
+# that writes its display number to descriptor FD. Without -noreset the server
+# resets whenever its last client leaves, and a program that connects just then
+# loses its connection and ends without a window.
+run_xvfb() { # FD
+    exec Xvfb -displayfd "$1" -screen 0 800x600x16 -nolisten tcp -noreset 2>/dev/null
+}
+
+# Becomes PROGRAM in the working directory DIR. Unless DIR has them already, it
+# gets the skin and an allegro.cfg that selects the capture driver, which writes
+# the MIDI sent to DIR/capture.txt. The program's output goes to DIR/stdout.txt
+# and DIR/stderr.txt.
+run_program() { # PROGRAM DIR
+    local skin
+    skin=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/knobcut
+    mkdir -p "$2"
+    [ -e "$2/knobcut" ] || ln -s "$skin" "$2/knobcut"
+    [ -e "$2/allegro.cfg" ] ||
+        printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$2/capture.txt" >"$2/allegro.cfg"
+    # The pointer waits outside the window, so that nothing starts hovered.
+    xdotool mousemove 790 590
+    cd "$2" && ALLEGRO=$2 exec "$1" >stdout.txt 2>stderr.txt
+}
+
+# Starts run_xvfb in the background (xvfb_pid) and exports its DISPLAY.
+start_xvfb() {
+    local number
+    exec {xvfb_fd}< <(run_xvfb 1)
+    xvfb_pid=$!
+    read -r -t 30 number <&"$xvfb_fd" || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$number
+}
+
+# Starts run_program in the background (program_pid) and waits up to 20 s for
+# its window (window); on failure, says how the program ended.
+start_program_in() { # PROGRAM DIR
+    run_program "$1" "$2" &
+    program_pid=$!
+    local deadline=$((SECONDS + 20))
+    while [ $SECONDS -lt $deadline ] && kill -0 "$program_pid" 2>/dev/null; do
+        window=$(xdotool search --onlyvisible --class Allegro 2>/dev/null | head -n 1) && [ -n "$window" ] && return 0
+        sleep 0.05
+    done
+    local status=running code=0
+    if ! kill -0 "$program_pid" 2>/dev/null; then
+        wait "$program_pid" || code=$?
+        status="ended with status $code"
+    fi
+    echo "no window from $1 ($status): $(cat "$2/stdout.txt" "$2/stderr.txt" 2>/dev/null)" >&2
+    return 1
+}
