@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,22 +36,29 @@ int find_sweep(const Messages& messages, int from)
     return found == messages.end() ? -1 : static_cast<int>(found - messages.begin());
 }
 
+// A button held down, as a user holds a click, until something happens.
+void press_until(Program& program, int left, int top, const std::function<bool()>& condition)
+{
+    ASSERT_TRUE(program.hover(left + 7, top + 7, left, top));
+    program.button_down();
+    EXPECT_TRUE(wait_until(condition, std::chrono::seconds(20))) << program.captured_messages().size();
+    program.button_up();
+}
+
+// STARTSTOP until n messages have been sent, STARTSTOP until the sweep, EXIT until the program has ended.
+void play_stop_and_exit(Program& program, size_t n)
+{
+    press_until(program, 195, 430, [&] { return program.captured_messages().size() >= n; });
+    press_until(program, 195, 430, [&] { return find_sweep(program.captured_messages(), 0) >= 0; });
+    press_until(program, 25, 430, [&] { return !program.running(); });
+    EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0);
+}
+
 TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
 {
     Program program;
     wait_for_first_picture(program);
-    // A button held down, as a user holds a click, until something happens.
-    auto press_until = [&](int left, int top, const std::function<bool()>& condition) {
-        ASSERT_TRUE(program.hover(left + 7, top + 7, left, top));
-        program.button_down();
-        EXPECT_TRUE(wait_until(condition, std::chrono::seconds(20))) << program.captured_messages().size();
-        program.button_up();
-    };
-    press_until(195, 430, [&] { return program.captured_messages().size() >= 16; });
-    press_until(195, 430, [&] { return find_sweep(program.captured_messages(), 0) >= 0; });
-    size_t stopped = program.captured_messages().size();
-    press_until(25, 430, [&] { return !program.running(); });
-    EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0);
+    play_stop_and_exit(program, 16);
 
     Messages messages = program.captured_messages();
     int stop = find_sweep(messages, 0);
@@ -56,8 +66,34 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
     for (int i = 0; i < stop; i += 4)
         EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
                   (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, i ? 0x24 : 0, 0x7F}, {0x90, 0x24, 0x40}})) << i;
-    ASSERT_EQ(static_cast<size_t>(stop + 16), stopped) << "nothing from the rows after the stop";
-    EXPECT_EQ(find_sweep(messages, stop + 16), stop + 16) << "EXIT sweeps next";
+    EXPECT_EQ(find_sweep(messages, stop + 16), stop + 16) << "nothing from the rows after the stop, then EXIT's sweep";
+    EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
+}
+
+// Clock, start and stop around the same steps, and the panel kept at the stop.
+TEST(MidiTest, WithClockAndPanelOptionsTheStepsGoOutBetweenStartClocksAndStop)
+{
+    Program program({}, "[kalverosin4]\nmidi_clock = yes\nremember_panel = yes\n");
+    wait_for_first_picture(program);
+    play_stop_and_exit(program, 100);
+    Messages messages = program.captured_messages();
+    int stop = find_sweep(messages, 0);
+    ASSERT_GE(stop, 100);
+    EXPECT_EQ(messages[0], std::vector<int>{0xFA});
+    EXPECT_EQ(messages[1], std::vector<int>{0xF8}) << "the first tick's clock before its steps";
+    EXPECT_EQ(messages[stop - 1], std::vector<int>{0xFC});
+    EXPECT_EQ(messages[stop + 16], std::vector<int>{0xFC}) << "EXIT stops the followers too";
+    const std::vector<int> clock = {0xF8};
+    int steps = 0;
+    for (int i = 2;; ++steps) {
+        while (messages[i] == clock) ++i;
+        if (i >= stop - 1) break;
+        // A step falls on an even tick: its own clock comes right before it.
+        EXPECT_EQ(messages[i - 1], clock) << i;
+        for (int status : {0xB0, 0xB0, 0x80, 0x90}) EXPECT_EQ(messages[i++][0], status) << i;
+    }
+    EXPECT_GE(steps, 10);
+    EXPECT_TRUE(fs::exists(program.directory + "/.local/state/kalverosin4/panel"));
 }
 
 }  // namespace

@@ -58,16 +58,24 @@ XServer::~XServer()
     pclose(reader);
 }
 
-Program::Program(const std::vector<std::string>& skinFilesToDrop)
+Program::Program(const std::vector<std::string>& skinFilesToDrop, const std::string& options)
 {
     XServer::shared();
     char pattern[] = "/tmp/kalverosin-e2e-XXXXXX";
     directory = mkdtemp(pattern);
     fs::copy(fs::path(SOURCE_DIR) / "knobcut", fs::path(directory) / "knobcut");
     for (const std::string& name : skinFilesToDrop) fs::remove(fs::path(directory) / "knobcut" / name);
+    if (!options.empty())
+        std::ofstream(directory + "/allegro.cfg")
+            << "[sound]\nmidi_card = CAPT\ncapture_file = " << directory << "/capture.txt\n" << options;
     pid = fork();
     const char* start = ". '" SOURCE_DIR "/scripts/xvfb.sh' && run_program \"$0\" \"$1\"";
-    if (pid == 0 && execl("/bin/bash", "bash", "-c", start, PROGRAM_PATH, directory.c_str(), nullptr) != 0) _exit(127);
+    if (pid != 0) return;
+    // The working directory is home too: whatever the program keeps lands there.
+    setenv("HOME", directory.c_str(), 1);
+    unsetenv("XDG_STATE_HOME");
+    execl("/bin/bash", "bash", "-c", start, PROGRAM_PATH, directory.c_str(), nullptr);
+    _exit(127);
 }
 
 Program::~Program()

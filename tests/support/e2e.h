@@ -33,7 +33,8 @@ private:
 // The real program under the shared Xvfb, recording its MIDI through the capture driver.
 class Program {
 public:
-    explicit Program(const std::vector<std::string>& skinFilesToDrop = {});
+    // options: more of allegro.cfg after the capture driver's [sound] section.
+    explicit Program(const std::vector<std::string>& skinFilesToDrop = {}, const std::string& options = "");
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
