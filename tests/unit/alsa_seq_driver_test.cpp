@@ -15,7 +15,7 @@ using Lines = std::vector<std::string>;
 
 // Every call made, one line each; the answers given; alsa-lib's error handler before the driver ran.
 Lines calls;
-int openResult, connectResult, failingOutputs;
+int openResult, portResult, connectResult, failingOutputs;
 snd_lib_error_handler_t errorHandler;
 char handle;
 
@@ -35,7 +35,7 @@ const AlsaSeqCalls standIn = {
         bool subscribable = caps == (SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
         bool midi = type == (SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         calls.push_back(std::string("port ") + name + (subscribable ? " subscribable" : "") + (midi ? ", MIDI" : ""));
-        return 3;
+        return portResult;
     },
     [](snd_seq_t*, snd_seq_addr_t* address, const char* text) {
         *address = {130, 0};
@@ -68,6 +68,7 @@ protected:
     {
         start_headless_allegro();
         openResult = connectResult = failingOutputs = 0;
+        portResult = 3;
         errorHandler = snd_lib_error;
         alsaSeqCalls = standIn;
         configure("");
@@ -120,23 +121,43 @@ TEST_F(AlsaSeqDriver, SendsEachMessageAsOneEventStraightToTheSubscribers)
     EXPECT_EQ(calls, (Lines{"cc 123 0 ch15", "off 0 127 ch0"}));
 }
 
-// A destination that cannot be reached is named; the output works all the same.
+// A destination that cannot be reached is named, and why; the output works all the same.
 TEST_F(AlsaSeqDriver, ConnectsAtStartToTheConfiguredDestination)
 {
-    for (auto [destination, refused] : {std::pair{"Synth:0", false}, {"Ghost", false}, {"Synth:0", true}}) {
-        bool known = destination == std::string("Synth:0");
-        connectResult = refused ? -EPERM : 0;
-        configure(destination);
+    struct Case {
+        const char* destination;
+        int connect;
+        std::string complaint;
+    };
+    for (const Case& c : {Case{"Synth:0", 0, ""}, Case{"Ghost", 0, "no ALSA client named \"Ghost\""},
+                          Case{"Synth:0", -EPERM, "to \"Synth:0\": Operation not permitted"},
+                          Case{"Synth:0", -ENOENT, "there is no ALSA port 130:0"}}) {
+        bool known = c.destination == std::string("Synth:0");
+        connectResult = c.connect;
+        configure(c.destination);
         ::testing::internal::CaptureStderr();
         start();
         std::string complaint = ::testing::internal::GetCapturedStderr();
         send({0xB0, 0x07, 0x64});
         Lines expected = {"cc 7 100 ch0"};
         if (known) expected.insert(expected.begin(), "connect 3 130:0");
-        EXPECT_EQ(calls, expected) << destination;
-        EXPECT_EQ(complaint.find(destination) != std::string::npos, !known || refused) << complaint;
+        EXPECT_EQ(calls, expected) << c.destination;
+        EXPECT_EQ(complaint.empty(), c.complaint.empty()) << complaint;
+        EXPECT_NE(complaint.find(c.complaint), std::string::npos) << complaint;
         midi_alsa_seq.exit(FALSE);
     }
+}
+
+// A port that cannot be made is named as such, and the client is given back.
+TEST_F(AlsaSeqDriver, AFailedPortIsNamedAndTheClientClosed)
+{
+    portResult = -ENOMEM;
+    ::testing::internal::CaptureStderr();
+    EXPECT_NE(midi_alsa_seq.init(FALSE, 16), 0);
+    std::string complaint = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(complaint.find("cannot create its ALSA output port: Cannot allocate memory"), std::string::npos)
+        << complaint;
+    EXPECT_EQ(calls.back(), "close");
 }
 
 // Allegro picks this driver by itself where a sequencer answers, from the Unix
