@@ -71,9 +71,9 @@ protected:
     // STARTSTOP, four beats of ticks, STARTSTOP: the bytes sent.
     std::vector<int> play()
     {
-        click(202, 437);
         MidiRecorder::clear();
-        for (int t = 0; t <= 4 * 48; ++t) tick_pass(t);
+        click(202, 437);
+        tick_passes(1, 4 * 48);
         std::vector<int> sent = MidiRecorder::bytes;
         for (int i = 0; i <= lockframes; ++i) frame();
         click(202, 437);
