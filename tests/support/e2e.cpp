@@ -16,7 +16,6 @@
 
 namespace fs = std::filesystem;
 
-
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds deadline)
 {
     for (auto end = Clock::now() + deadline; Clock::now() < end;) {
