@@ -15,6 +15,7 @@ timer's lateness and drift are reported apart from the main loop's.
 Usage: analyse_capture.py CAPTURE --tempo BPM --step-ticks N [--ticks FILE] [--title TEXT]
 """
 import argparse
+import bisect
 import math
 import sys
 
@@ -100,13 +101,13 @@ def steps_on_tick_grid(starts, ticks, step_ticks):
     """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
     After a stall the program sends of each row only its newest owed step, so a
-    step belongs to the last step position that had fallen due when it left.
+    step belongs to the last step position the tick counter had reached when it left.
     """
     tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
     indices = [0]
     for t in starts[1:]:
-        due_ticks = math.floor((t - tick_origin) / tick_period + 1e-6)
-        indices.append(max(indices[-1] + 1, due_ticks // step_ticks))
+        counted = bisect.bisect_right(ticks, t)  # what the tick counter said when the step left
+        indices.append(max(indices[-1] + 1, counted // step_ticks))
     step_period = tick_period * step_ticks
     return indices, [tick_origin + step_period * k for k in indices], step_period
 

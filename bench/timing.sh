@@ -4,6 +4,7 @@
 #   A: initial settings (120 BPM, RATE 16), transport running, pointer at rest.
 #   B: 249 BPM, every row at RATE 64, a velocity fader dragged back and forth
 #      all the time.
+#   C: as B, with the pointer at rest (run it with BENCH_SCENARIOS="c").
 # Each reports the lateness of every message against the tick grid fitted to
 # the capture, the steps expected against the steps sent, and the program's
 # CPU share.
@@ -258,15 +259,20 @@ scenario_a() {
 
 # Rows at y 75, 155 (controllers), 245 (note), 325 (gate); the gate row's
 # third velocity line is the one the untouched step buttons select, so its
-# drag shows in the Note On velocities.
-scenario_b() {
-    start_program "$work/b"
+# drag shows in the Note On velocities. C: the same tempo and rates, the
+# pointer at rest: what the moving pointer costs.
+fast_rows_and_start() {
+    start_program "$work/$1"
     button_hovered 195 430
     drag_to_end 450 430 72 472
     drag_to_end 547 430 72 547
     local row
     for row in 75 155 245 325; do drag_to_end 75 $((row + 25)) 120 145; done
     press_startstop
+}
+
+scenario_b() {
+    fast_rows_and_start b
     local fader_y=$((325 + 55))
     wait_for 20 knob_hovered_once 515 "$fader_y" || fail "no hover look on the velocity fader"
     xdotool mousedown 1
@@ -277,6 +283,17 @@ scenario_b() {
     press_exit
     analyse 249 3 "B: 249 BPM, every row at RATE 64, velocity fader dragged, ${seconds} s"
     cpu_report "$work/b/cpu.before" "$work/b/cpu.after"
+}
+
+scenario_c() {
+    fast_rows_and_start c
+    move 320 238
+    cpu_sample >"$work/c/cpu.before"
+    sleep "$seconds"
+    cpu_sample >"$work/c/cpu.after"
+    press_exit
+    analyse 249 3 "C: 249 BPM, every row at RATE 64, pointer at rest, ${seconds} s"
+    cpu_report "$work/c/cpu.before" "$work/c/cpu.after"
 }
 
 echo "machine: $(nproc) CPUs, $(grep -m 1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -r)"
