@@ -2,6 +2,10 @@
 // cockpit, driven with the pointer; ticks set by hand, MIDI recorded byte for byte.
 #include "headless.h"
 
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
 namespace {
 
 using Messages = std::vector<Message>;
@@ -176,6 +180,135 @@ TEST_F(PlayTest, SpeedAndChannelFaders)
     MidiRecorder::clear();
     tick_pass(12);
     EXPECT_EQ(sent(), (Messages{{0xBF, 1, 0x40}, {0xBF, 1, 0x40}, {0x8F, 0x24, 0x7F}, {0x9F, 0x24, 0x40}}));
+}
+
+// The bytes as they leave, with MIDI clock out: single-byte messages among the three-byte ones.
+using Bytes = std::vector<int>;
+const Bytes Clock = {0xF8};
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+Bytes times(int n, const Bytes& b) { return n ? b + times(n - 1, b) : Bytes{}; }
+Bytes taken()
+{
+    Bytes sent = MidiRecorder::bytes;
+    MidiRecorder::clear();
+    return sent;
+}
+Bytes bytes_of(const Messages& messages)
+{
+    Bytes all;
+    for (const Message& m : messages) all = all + Bytes(m.begin(), m.end());
+    return all;
+}
+void set_lines(std::initializer_list<Fader*> faders, std::initializer_list<int> values)
+{
+    auto value = values.begin();
+    for (Fader* fader : faders) fader->set(*value++);
+}
+
+TEST_F(PlayTest, ClockOutStartsBeforeTheFirstTickAndStopsBeforeEachSweep)
+{
+    s().clockOut = true;
+    startstop();
+    EXPECT_EQ(taken(), Bytes{0xFA} + Clock + bytes_of({CC1, CC1, Off0, On36}));
+    tick_passes(1, 12);
+    EXPECT_EQ(taken(), times(6, Clock) + bytes_of({CC1, CC1, Off36, On36})) << "every 2 ticks, first in its tick";
+    startstop();
+    EXPECT_EQ(taken(), Bytes{0xFC} + bytes_of(sweep()));
+    click(s().cockpit.exitButton.x + 7, s().cockpit.exitButton.y + 7);
+    EXPECT_EQ(taken(), Bytes{0xFC} + bytes_of(sweep())) << "EXIT stops the followers too";
+    EXPECT_TRUE(exitnow);
+}
+
+// After a stall every row still walks through every owed step, so the rows
+// keep their places, but each sends only its newest step; every owed clock goes out.
+TEST_F(PlayTest, OwedTicksKeepEveryRowsPlaceButSendOnlyTheNewestStepAndEveryClock)
+{
+    Row_Mode& upper = s().upperControllerRow;
+    Row_Mode& lower = s().lowerControllerRow;
+    Row_Note& note = s().noteRow;
+    Row_Gate& gate = s().gateRow;
+    upper.rate = gate.rate = 3;
+    note.rate = 6;
+    lower.rate = 12;
+    for (auto* row : {&upper.stepButtons, &note.stepButtons, &gate.stepButtons})
+        for (int k = 0; k < 8; ++k) (*row)[k].state = 2 - k % 3;  // lines 1, 2, 3, 1, 2, ...
+    lower.stepButtons[4].state = 2;
+    set_lines({&upper.valueFader1, &upper.valueFader2, &upper.valueFader3}, {10, 20, 30});
+    set_lines({&lower.valueFader1, &lower.valueFader2, &lower.valueFader3}, {11, 21, 31});
+    set_lines({&note.noteFader1, &note.noteFader2, &note.noteFader3}, {0, 2, 4});  // 36, 38, 40
+    set_lines({&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3}, {100, 80, 60});
+    s().clockOut = true;
+    startstop();
+    EXPECT_EQ(taken(), (Bytes{0xFA} + Clock + Bytes{0xB0, 1, 10, 0xB0, 1, 31, 0x80, 0, 0x7F, 0x90, 36, 100}));
+    struct Pass {
+        int tick;
+        Bytes sent;
+        int upperAt, lowerAt, gateAt;
+    };
+    const Bytes upperAndGate = {0xB0, 1, 20, 0x80, 36, 0x7F, 0x90, 36, 80};
+    const Pass passes[] = {
+        {2, Clock, 1, 1, 1},                      // two owed, nothing due
+        {5, upperAndGate + Clock, 2, 1, 2},       // three owed
+        // 48 owed: 16 steps of the fast rows and 4 of the lower one, one message each.
+        {53, times(22, Clock) + Bytes{0xB0, 1, 11} + Clock + upperAndGate + Clock, 2, 5, 2},
+    };
+    for (const Pass& pass : passes) {
+        tick_pass(pass.tick);
+        EXPECT_EQ(taken(), pass.sent) << "tick " << pass.tick;
+        EXPECT_EQ(upper.loopBar.current, pass.upperAt) << "tick " << pass.tick;
+        EXPECT_EQ(lower.loopBar.current, pass.lowerAt) << "tick " << pass.tick;
+        EXPECT_EQ(gate.loopBar.current, pass.gateAt) << "tick " << pass.tick;
+    }
+}
+
+// About 124 days at 249 BPM: the counter wraps, the rows keep their 12-tick pace.
+TEST_F(PlayTest, TheTickCounterWrapsWithoutLosingThePace)
+{
+    startstop();
+    timerCounter_last = INT_MAX - 30;
+    std::vector<int> stepsAt;
+    for (unsigned i = 1; i <= 60; ++i) {
+        taken();
+        tick_pass(static_cast<int>(static_cast<unsigned>(INT_MAX) - 30u + i));
+        if (!taken().empty()) stepsAt.push_back(static_cast<int>(i));
+    }
+    EXPECT_EQ(stepsAt, (std::vector<int>{12, 24, 36, 48, 60}));
+}
+
+// Allegro's configuration as a user writes it, read once at start.
+TEST(Options, YesNoOrAWordOnStderr)
+{
+    start_headless_allegro();
+    struct Case {
+        const char* config;
+        bool clock;
+        std::string panelFile;
+        const char* complaint;
+    };
+    const Case cases[] = {
+        {"", false, "", ""},
+        {"[kalverosin4]\nmidi_clock = yes\n", true, "", ""},
+        {"[kalverosin4]\nmidi_clock = No\n", false, "", ""},
+        {"[kalverosin4]\nmidi_clock = maybe\n", false, "", "midi_clock = maybe"},
+        {"[sound]\nmidi_clock = yes\nremember_panel = yes\n", false, "", ""},
+        {"[kalverosin4]\nremember_panel = yes\npanel_file = ~/live\n", false,
+         std::getenv("HOME") + std::string("/live"), ""},
+        {"[kalverosin4]\npanel_file = /tmp/p\n", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        set_config_data(c.config, static_cast<int>(std::strlen(c.config)));
+        ConfigOptions options;
+        std::string said = stderr_of([&] { options = read_options(); });
+        EXPECT_EQ(options.midiClock, c.clock) << c.config;
+        EXPECT_EQ(options.panelFile, c.panelFile) << c.config;
+        EXPECT_EQ(said.empty(), !*c.complaint) << said;
+        EXPECT_NE(said.find(c.complaint), std::string::npos) << said;
+    }
+    set_config_data("", 0);
 }
 
 }  // namespace
