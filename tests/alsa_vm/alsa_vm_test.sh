@@ -13,7 +13,10 @@ trap 'rm -rf "$OUT"' EXIT
 # The kernel and busybox come from Debian's packages unpacked below the build
 # directory, never installed: the host's /boot stays as it is.
 KERNEL_DIR=${ALSA_VM_KERNEL_DIR:?set ALSA_VM_KERNEL_DIR to the directory for the unpacked kernel}
-"$HERE/../../tools/alsa-vm/unpack-kernel.sh" "$KERNEL_DIR" || { echo "alsa_vm_test: cannot unpack a kernel" >&2; exit 1; }
+if ! "$HERE/../../tools/alsa-vm/unpack-kernel.sh" "$KERNEL_DIR"; then
+    echo "alsa_vm_test: cannot unpack a kernel" >&2
+    exit 1
+fi
 set -a
 . "$KERNEL_DIR/vm.env"
 set +a
