@@ -52,6 +52,10 @@ def read_messages(path):
     return messages, clocks
 
 
+# How long after a tick is counted its stamp may still be taken (microseconds).
+STAMP_LAG = 50
+
+
 def read_ticks(path):
     with open(path) as stamps:
         return [int(line) / 1000 for line in stamps if line.strip()]
@@ -100,14 +104,21 @@ def step_indices(starts, period, beat):
 def steps_on_tick_grid(starts, ticks, step_ticks):
     """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
-    After a stall the program sends of each row only its newest owed step, so a
-    step belongs to the last step position the tick counter had reached when it left.
+    A step left at or after its own position's tick: at most the last position
+    the tick counter had reached when it left (after a stall the program sends
+    of each row only its newest owed step). A tick is stamped just after it is
+    counted, and the timer may count several at once after a late wake-up, so
+    the stamps of the ticks the main loop saw may follow the step's bytes by a
+    few microseconds. The counter may also have moved on between the main loop's
+    look and the send, so each step takes the latest position that leaves room
+    for the steps after it.
     """
     tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
-    indices = [0]
-    for t in starts[1:]:
-        counted = bisect.bisect_right(ticks, t)  # what the tick counter said when the step left
-        indices.append(max(indices[-1] + 1, counted // step_ticks))
+    indices = [0] * len(starts)
+    room = math.inf
+    for i in range(len(starts) - 1, 0, -1):
+        counted = bisect.bisect_right(ticks, starts[i] + STAMP_LAG)  # what the tick counter said when the step left
+        indices[i] = room = min(counted // step_ticks, room - 1)
     step_period = tick_period * step_ticks
     return indices, [tick_origin + step_period * k for k in indices], step_period
 
@@ -246,15 +257,16 @@ def report(title, tempo, step_ticks, r):
     if r["ticks"]:
         period, late = r["ticks"]
         lines.append(
-            f"tick callback, {len(late)} ticks: period {(period / r['tick_nominal'] - 1) * 1e6:+.1f} ppm against nominal; "
-            f"lateness (us) p50 {percentile(late, 0.5):.0f}  p99 {percentile(late, 0.99):.0f}  "
+            f"tick callback, {len(late)} ticks: "
+            f"period {(period / r['tick_nominal'] - 1) * 1e6:+.1f} ppm against nominal; lateness (us) p50 {percentile(late, 0.5):.0f}  p99 {percentile(late, 0.99):.0f}  "
             f"p99.9 {percentile(late, 0.999):.0f}  max {late[-1]:.0f}")
     gaps = r["clock_intervals"]
     if gaps:
         period, late = r["clock_grid"]
         lines.append(
             f"MIDI clock, {len(gaps) + 1} clocks, nominal interval {r['clock_nominal']:.1f} us: interval (us) "
-            f"min {gaps[0]:.0f}  p50 {percentile(gaps, 0.5):.0f}  p99 {percentile(gaps, 0.99):.0f}  max {gaps[-1]:.0f}; "
+            f"min {gaps[0]:.0f}  p50 {percentile(gaps, 0.5):.0f}  p99 {percentile(gaps, 0.99):.0f}  "
+            f"max {gaps[-1]:.0f}; "
             f"period {(period / r['clock_nominal'] - 1) * 1e6:+.1f} ppm; lateness p99 {percentile(late, 0.99):.0f}  "
             f"max {late[-1]:.0f}")
     return "\n".join(lines)
