@@ -258,7 +258,8 @@ def report(title, tempo, step_ticks, r):
         period, late = r["ticks"]
         lines.append(
             f"tick callback, {len(late)} ticks: "
-            f"period {(period / r['tick_nominal'] - 1) * 1e6:+.1f} ppm against nominal; lateness (us) p50 {percentile(late, 0.5):.0f}  p99 {percentile(late, 0.99):.0f}  "
+            f"period {(period / r['tick_nominal'] - 1) * 1e6:+.1f} ppm against nominal; "
+            f"lateness (us) p50 {percentile(late, 0.5):.0f}  p99 {percentile(late, 0.99):.0f}  "
             f"p99.9 {percentile(late, 0.999):.0f}  max {late[-1]:.0f}")
     gaps = r["clock_intervals"]
     if gaps:

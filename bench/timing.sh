@@ -219,7 +219,9 @@ cpu_report() {
         $1 == "wall" { w1 = $2 }
         $1 == "process" { p1 = $2 }
         $1 == "xserver" { x1 = $2 }
-        $1 == "thread" && ($2 in r0) { order[++k] = $2; r1[$2] = $3; q1[$2] = $4; n1[$2] = $5; v1[$2] = $6; i1[$2] = $7 }
+        $1 == "thread" && ($2 in r0) {
+            order[++k] = $2; r1[$2] = $3; q1[$2] = $4; n1[$2] = $5; v1[$2] = $6; i1[$2] = $7
+        }
         END {
             wall = (w1 - w0) / 1e9
             printf "CPU over %.1f s (utime + stime, %% of one core): program %.1f %%, Xvfb %.1f %%\n",
