@@ -38,17 +38,29 @@ TEST_F(PanelTest, DraggingAcrossStepButtonsSetsTheCellUnderThePointerInEach)
 
 // A loop end follows the held pointer along the LED strip until it lands next
 // to the other end, where it stays; held over the other end, it moves both.
-TEST_F(PanelTest, LoopEndsFollowThePointerAlongTheStrip)
+TEST_F(PanelTest, LoopEndsFollowThePointerAlongTheStripAndTheBarShowsTheLoop)
 {
     struct Drag {
         std::vector<int> held;  // steps held in turn; 0 leaves the strip
         const char* loop;
+        const char* shown;  // the strip's cells: # in the loop, . outside
     };
     const Drag drags[] = {
-        {{1, 2, 3, 4, 5, 6, 7, 3}, "7-8"}, {{8, 7, 6, 5, 4, 3, 2, 5}, "1-2"}, {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "7-10"},
-        {{1, 10}, "10-8"}, {{8, 9, 0, 12}, "1-9"}, {{8, 7, 6, 5, 4, 3, 2, 1, 2, 5, 9, 16}, "16-17"},
+        {{1, 2, 3, 4, 5, 6, 7, 3}, "7-8", "......##........"},
+        {{8, 7, 6, 5, 4, 3, 2, 5}, "1-2", "##.............."},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "7-10", "......####......"},
+        {{1, 10}, "10-8", ".......###......"},
+        {{8, 9, 0, 12}, "1-9", "#########......."},
+        {{8, 7, 6, 5, 4, 3, 2, 1, 2, 5, 9, 16}, "16-17", "...............#"},
     };
     ButLed& bar = s().noteRow.loopBar;
+    auto strip = [&] {
+        std::string cells;
+        for (int n = 0; n < 16; ++n)
+            cells += shows(skin.buttonled_off, bar.x + 15 * n, bar.y) ? '#'
+                     : shows(skin.buttonled_out, bar.x + 15 * n, bar.y) ? '.' : '?';
+        return cells;
+    };
     for (const Drag& drag : drags) {
         bar.start = 1;
         bar.end = 8;
@@ -59,6 +71,7 @@ TEST_F(PanelTest, LoopEndsFollowThePointerAlongTheStrip)
         release();
         frame();
         EXPECT_EQ(std::to_string(bar.start) + "-" + std::to_string(bar.end), drag.loop);
+        EXPECT_EQ(strip(), drag.shown) << drag.loop;
         for (But3& step : s().noteRow.stepButtons) EXPECT_EQ(step.get_state(), 0) << drag.loop;
     }
 }
