@@ -34,6 +34,10 @@ TEST_F(PanelTest, DraggingAcrossStepButtonsSetsTheCellUnderThePointerInEach)
     for (But3& step : upper) EXPECT_EQ(hold_on(step, 20), 1);
     EXPECT_EQ(hold_on(s().lowerControllerRow.stepButtons[15], 3), 2);
     EXPECT_EQ(hold_on(s().noteRow.stepButtons[15], 3), 0);
+    release();
+    frame();
+    click(upper[0].x + 7, upper[0].y + 37);
+    EXPECT_EQ(upper[0].get_state(), 0) << "the bottom cell chooses the third line again";
 }
 
 // A loop end follows the held pointer along the LED strip until it lands next
