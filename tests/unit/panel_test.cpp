@@ -50,6 +50,7 @@ TEST_F(PanelTest, LoopEndsFollowThePointerAlongTheStripAndTheBarShowsTheLoop)
         const char* shown;  // the strip's cells: # in the loop, . outside
     };
     const Drag drags[] = {
+        {{4, 5, 6}, "1-8", "########........"},  // held off the ends: nothing moves
         {{1, 2, 3, 4, 5, 6, 7, 3}, "7-8", "......##........"},
         {{8, 7, 6, 5, 4, 3, 2, 5}, "1-2", "##.............."},
         {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "7-10", "......####......"},
