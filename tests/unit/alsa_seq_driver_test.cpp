@@ -148,16 +148,31 @@ TEST_F(AlsaSeqDriver, ConnectsAtStartToTheConfiguredDestination)
     }
 }
 
-// A port that cannot be made is named as such, and the client is given back.
-TEST_F(AlsaSeqDriver, AFailedPortIsNamedAndTheClientClosed)
+// A sequencer that cannot be opened, or a port that cannot be made, is named
+// as such; a client that was opened is given back.
+TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
 {
-    portResult = -ENOMEM;
-    ::testing::internal::CaptureStderr();
-    EXPECT_NE(midi_alsa_seq.init(FALSE, 16), 0);
-    std::string complaint = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(complaint.find("cannot create its ALSA output port: Cannot allocate memory"), std::string::npos)
-        << complaint;
-    EXPECT_EQ(calls.back(), "close");
+    struct Case {
+        int open, port;
+        const char* complaint;
+        const char* lastCall;
+    };
+    const Case cases[] = {
+        {-ENOENT, 3, "cannot open the ALSA sequencer: No such file or directory",
+         "open default output nonblocking quietly"},
+        {0, -ENOMEM, "cannot create its ALSA output port: Cannot allocate memory", "close"},
+    };
+    for (const Case& c : cases) {
+        openResult = c.open;
+        portResult = c.port;
+        calls.clear();
+        ::testing::internal::CaptureStderr();
+        EXPECT_NE(midi_alsa_seq.init(FALSE, 16), 0);
+        std::string complaint = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(complaint.find(c.complaint), std::string::npos) << complaint;
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back(), c.lastCall);
+    }
 }
 
 // Allegro picks this driver by itself where a sequencer answers, from the Unix
