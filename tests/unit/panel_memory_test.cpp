@@ -110,6 +110,18 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
     EXPECT_EQ(play(), played);
 }
 
+TEST_F(PanelMemoryTest, AFileWrittenByHandSetsTheRowsItNames)
+{
+    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file) << "kalverosin4-panel 1\nrow upper-controller\ncontroller 7\n"
+                           "row lower-controller\ncontroller 9\nvalues 1 2 3\nend\n";
+    EXPECT_EQ(restart(), "");
+    EXPECT_EQ(s().upperControllerRow.controllerDis.value, 7);
+    EXPECT_EQ(s().lowerControllerRow.controllerDis.value, 9);
+    EXPECT_EQ(s().lowerControllerRow.valueDis3.value, 3);
+    EXPECT_EQ(s().upperControllerRow.valueDis3.value, 64);
+}
+
 TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)
 {
     struct Case {
@@ -121,6 +133,7 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"kalverosin4-panel 1\nspeed 90\nrow note\nrate 17\nend\n", "line 4: rate 17 is not", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nrate 3", "line 4: rate 3 is not", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\n", "line 3: the file ends early", 90},
+        {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes h4 c3 c3\nend\n", "line 4: h4 is not a note", 90},
         {"kalverosin4-panel 2\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
         {"\x89PNG\r\n", "line 1: this is not a Kalverosin 4 panel file", 120},
     };
