@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -66,10 +67,13 @@ TEST(SteadyTimer, KeepsTheProgrammedPeriodOverTenSeconds)
     install_steady_timer();
     ASSERT_TRUE(steady_timer_selected());
     install_int_ex(stamp, Period);
+    std::clock_t cpu = std::clock();
     bool done = ticked(Stamps);
+    double seconds_on_cpu = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
     remove_timer();
     ASSERT_TRUE(done);
     EXPECT_LT(std::fabs(drift_ppm()), 50.0) << "Allegro's own timer thread drifts 190 ppm and more";
+    EXPECT_LT(seconds_on_cpu, 2.0) << "in ten seconds: the timer thread sleeps between its deadlines";
 }
 
 TEST(SteadyTimer, RunsSilentlyAsANormalThreadWhereRealTimeIsRefused)
