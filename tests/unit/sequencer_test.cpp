@@ -298,6 +298,7 @@ TEST(Options, YesNoOrAWordOnStderr)
         {"[kalverosin4]\nremember_panel = yes\npanel_file = ~/live\n", false,
          std::getenv("HOME") + std::string("/live"), ""},
         {"[kalverosin4]\npanel_file = /tmp/p\n", false, "", ""},
+        {"[kalverosin4]\nremember_panel = on\npanel_file = /tmp/p\n", false, "/tmp/p", ""},
     };
     for (const Case& c : cases) {
         set_config_data(c.config, static_cast<int>(std::strlen(c.config)));
