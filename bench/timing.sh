@@ -34,24 +34,10 @@ work=$(mktemp -d /tmp/bench-timing-XXXXXX)
 xvfb_pid=
 program_pid=
 window=
-origin_x=0
-origin_y=0
 capture=
 
 # ---------------------------------------------------------------------------
 # Waiting, processes
-
-now_ns() { date +%s%N; }
-
-# Polls a command until it succeeds; fails once the deadline (in seconds) has passed.
-wait_for() {
-    local deadline=$(($(now_ns) + $1 * 1000000000))
-    shift
-    until "$@"; do
-        [ "$(now_ns)" -lt "$deadline" ] || return 1
-        sleep 0.05
-    done
-}
 
 program_ended() {
     local state
@@ -98,36 +84,10 @@ start_program() {
         chmod +x "$launch"
     fi
     KALVEROSIN_TICK_STAMPS=$dir/ticks.txt start_program_in "$launch" "$dir" || fail "no window appeared"
-    eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
-    origin_x=$X
-    origin_y=$Y
 }
 
 # ---------------------------------------------------------------------------
-# Pointer and screen
-
-move() { xdotool mousemove --window "$window" "$1" "$2"; }
-
-# True when the 5 x 5 area at window position (x, y) shows the skin picture's area at (px, py).
-shows() {
-    xwd -root -silent | python3 "$here/screen_match.py" $((origin_x + $1)) $((origin_y + $2)) \
-        "$root/knobcut/$3" "$4" "$5"
-}
-
-# A move to the same place makes no motion event; a pixel aside first makes sure there is one.
-hover_once() {
-    move $(($1 + 1)) "$2"
-    move "$1" "$2"
-    sleep 0.05
-    shows "${@:3}"
-}
-
-# Moves the pointer onto (x, y) until the area named by the other arguments
-# shows the hovered look. Moves made during the program's start-up pause reach
-# it wrongly scaled, so the first hover is also the sign that the main loop runs.
-hover() { wait_for 20 hover_once "$@" || fail "no hover look at ($1, $2)"; }
-
-button_hovered() { hover $(($1 + 7)) $(($2 + 7)) "$1" "$2" button_15x15_t_up.bmp 0 0; }
+# Pointer and screen (the rest is in scripts/xvfb.sh)
 
 # The knob's border is the same in both looks; its face is not. The pointer
 # holds it low enough that its sprite leaves the compared area alone.
@@ -138,15 +98,15 @@ knob_hovered_once() { hover_once $(($1 + 4)) $(($2 + 12)) $(($1 + 1)) $(($2 + 2)
 drag_once() {
     local kx=$1 ky=$2 end_x=$3
     knob_hovered_once "$kx" "$ky" || return 1
-    # The press must reach a frame before the pointer leaves the knob.
+    # The press must reach a frame before the pointer leaves the knob; a drag
+    # that missed it is let go and made again (after a release the program can see).
     xdotool mousedown 1 sleep 0.1 mousemove --window "$window" $((kx + 30)) $((ky + 12)) \
         sleep 0.05 mousemove --window "$window" 635 $((ky + 12))
-    if wait_for 2 shows $((end_x + 1)) $((ky + 2)) faderknob_15x15_t_tx.bmp 1 2; then
-        xdotool mouseup 1
-        return 0
-    fi
+    local done=0
+    wait_for 2 shows $((end_x + 1)) $((ky + 2)) faderknob_15x15_t_tx.bmp 1 2 && done=1
     xdotool mouseup 1
-    return 1
+    sleep 0.15
+    [ "$done" = 1 ]
 }
 
 # A fader with its track at (x, y), its knob at knob_x, dragged fully right.
@@ -157,22 +117,13 @@ drag_to_end() {
 
 captured_lines() { [ -f "$capture" ] && [ "$(wc -l <"$capture")" -ge "$1" ]; }
 
-press_startstop() {
-    button_hovered 195 430
-    xdotool mousedown 1
-    wait_for 10 captured_lines 12 || fail "STARTSTOP did not start the transport"
-    xdotool mouseup 1
-}
+press_startstop() { press_until 195 430 captured_lines 12 || fail "STARTSTOP did not start the transport"; }
 
 # EXIT, held until the program has ended; SIGTERM by its id if it does not.
 press_exit() {
     xdotool mouseup 1
-    button_hovered 25 430
-    xdotool mousedown 1
-    local ended=0
-    wait_for 10 program_ended && ended=1
-    xdotool mouseup 1
-    [ "$ended" = 1 ] || echo "EXIT did not end the program; stopping it by SIGTERM" >&2
+    sleep 0.15
+    press_until 25 430 program_ended || echo "EXIT did not end the program; stopping it by SIGTERM" >&2
     local status=0
     stop_program || status=$?
     echo "program exit status $status"
@@ -278,7 +229,7 @@ scenario_b() {
     local fader_y=$((325 + 55))
     wait_for 20 knob_hovered_once 515 "$fader_y" || fail "no hover look on the velocity fader"
     xdotool mousedown 1
-    sleep 0.1
+    sleep 0.1  # the swing itself shows whether the knob was taken: the velocities in the capture
     cpu_sample >"$work/b/cpu.before"
     swing_fader_until $((fader_y + 12)) $(($(now_ns) + seconds * 1000000000))
     cpu_sample >"$work/b/cpu.after"

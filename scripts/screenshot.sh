@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
 . "$root/scripts/xvfb.sh"
-install_missing_packages "${BUILD_PACKAGES[@]}" xvfb xdotool imagemagick
+install_missing_packages "${BUILD_PACKAGES[@]}" xvfb xdotool x11-apps python3 imagemagick
 cmake -S "$root" -B "$root/build" >/dev/null
 cmake --build "$root/build" --target kalverosin4 -j"$(nproc)" >/dev/null
 
@@ -15,15 +15,11 @@ trap 'kill ${program_pid:-} ${xvfb_pid:-} 2>/dev/null || true; rm -rf "$work"' E
 : >"$work/allegro.cfg"
 start_xvfb
 start_program_in "$root/build/kalverosin4" "$work"
-sleep 1.5  # the start-up pause: pointer moves made during it are not reliable
 
-click() {
-    xdotool mousemove --window "$window" "$1" "$2"; sleep 0.08
-    xdotool mousedown 1; sleep 0.08
-    xdotool mouseup 1; sleep 0.08
-}
+# Each press is held until the button shows it pressed.
+click() { press_until "$1" "$2" shows "$1" "$2" button_15x15_t_p.bmp 0 0 || { echo "no press at ($1, $2)" >&2; exit 1; }; }
 # A cell of a step button: row top, step 1-16, line 1-3 (top to bottom).
-cell() { click $((195 + 15 * ($2 - 1) + 7)) $(($1 + 25 + 15 * ($3 - 1) + 7)); }
+cell() { click $((195 + 15 * ($2 - 1))) $(($1 + 25 + 15 * ($3 - 1))); }
 
 for step in 1 4 7 10 13; do cell 75 "$step" 1; done
 for step in 3 6 11 14; do cell 75 "$step" 2; done
@@ -32,9 +28,9 @@ for step in 1 3 5 7; do cell 245 "$step" 1; done
 for step in 2 6; do cell 245 "$step" 2; done
 for step in 1 5 9 13; do cell 325 "$step" 1; done
 for step in 3 7 11 15; do cell 325 "$step" 2; done
-click 202 437
-sleep 0.9
-xdotool mousemove --window "$window" 320 238
+click 195 430
+sleep 0.9  # a few steps played, for the lit LEDs
+move 320 238
 sleep 0.3
 import -window root -crop 640x480+0+0 "$root/docs/panel.png"
 echo "wrote docs/panel.png"

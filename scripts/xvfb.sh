@@ -55,3 +55,69 @@ start_program_in() { # PROGRAM DIR
     echo "no window from $1 ($status): $(cat "$2/stdout.txt" "$2/stderr.txt" 2>/dev/null)" >&2
     return 1
 }
+
+# ---------------------------------------------------------------------------
+# The pointer, for scripts that have started the program (window set).
+
+now_ns() { date +%s%N; }
+
+# Polls a command until it succeeds; fails once the deadline (in seconds) has passed.
+wait_for() { # SECONDS COMMAND...
+    local deadline=$(($(now_ns) + $1 * 1000000000))
+    shift
+    until "$@"; do
+        [ "$(now_ns)" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+move() { xdotool mousemove --window "$window" "$1" "$2"; }
+
+# True when the 5 x 5 area (or W x H) at window position (x, y) shows the area
+# at (bx, by) of the skin file FILE.
+shows() { # X Y FILE BX BY [W H]
+    local X Y
+    eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
+    set -- $(($1 + X)) $(($2 + Y)) "$(dirname "${BASH_SOURCE[0]}")/../knobcut/$3" "${@:4}"
+    xwd -root -silent | python3 "$(dirname "${BASH_SOURCE[0]}")/screen_match.py" "$@"
+}
+
+# A move to the same place makes no motion event; a pixel aside first makes sure there is one.
+hover_once() { # X Y then what shows takes
+    move $(($1 + 1)) "$2"
+    move "$1" "$2"
+    sleep 0.05
+    shows "${@:3}"
+}
+
+# Moves the pointer onto (x, y) until the area named by the other arguments
+# shows the hovered look. Moves made during the program's start-up pause reach
+# it wrongly scaled, so the first hover is also the sign that the main loop runs.
+hover() { wait_for 20 hover_once "$@" || { echo "no hover look at ($1, $2)" >&2; return 1; }; }
+
+button_hovered() { hover $(($1 + 7)) $(($2 + 7)) "$1" "$2" button_15x15_t_up.bmp 0 0; }
+
+# Holds the 15 x 15 button at (left, top), found in its up look, down until
+# COMMAND succeeds. The program reads
+# the pointer once a frame (20 ms): a release closer than that to the next press
+# is no release to it, and a button ignores presses for 10 frames after it
+# toggled. So each release is followed by 0.15 s, and a press whose effect has
+# not shown within 2 s is let go and made again.
+press_until() { # LEFT TOP COMMAND...
+    local left=$1 top=$2
+    shift 2
+    button_hovered "$left" "$top" || return 1
+    local deadline=$(($(now_ns) + 20000000000))
+    while [ "$(now_ns)" -lt "$deadline" ]; do
+        xdotool mousedown 1
+        if wait_for 2 "$@"; then
+            xdotool mouseup 1
+            sleep 0.15
+            return 0
+        fi
+        xdotool mouseup 1
+        sleep 0.15
+        "$@" && return 0
+    done
+    return 1
+}

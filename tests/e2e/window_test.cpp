@@ -36,21 +36,14 @@ int find_sweep(const Messages& messages, int from)
     return found == messages.end() ? -1 : static_cast<int>(found - messages.begin());
 }
 
-// A button held down, as a user holds a click, until something happens.
-void press_until(Program& program, int left, int top, const std::function<bool()>& condition)
-{
-    ASSERT_TRUE(program.hover(left + 7, top + 7, left, top));
-    program.button_down();
-    EXPECT_TRUE(wait_until(condition, std::chrono::seconds(20))) << program.captured_messages().size();
-    program.button_up();
-}
-
 // STARTSTOP until n messages have been sent, STARTSTOP until the sweep, EXIT until the program has ended.
 void play_stop_and_exit(Program& program, size_t n)
 {
-    press_until(program, 195, 430, [&] { return program.captured_messages().size() >= n; });
-    press_until(program, 195, 430, [&] { return find_sweep(program.captured_messages(), 0) >= 0; });
-    press_until(program, 25, 430, [&] { return !program.running(); });
+    auto sent = [&] { return program.captured_messages().size(); };
+    EXPECT_TRUE(program.press_until(195, 430, [&] { return sent() >= n; })) << sent();
+    EXPECT_TRUE(program.press_until(195, 430, [&] { return find_sweep(program.captured_messages(), 0) >= 0; }))
+        << sent();
+    EXPECT_TRUE(program.press_until(25, 430, [&] { return !program.running(); })) << program.report();
     EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0);
 }
 

@@ -188,6 +188,39 @@ bool Program::hover(int x, int y, int left, int top)
         std::chrono::seconds(20));
 }
 
+// The program reads the pointer once a frame (20 ms): a release and a press
+// closer together than that are one long press to it, and a button ignores
+// presses for 10 frames after it toggled. So every press follows a release by
+// well over three frames, and a press is made again until the button's look
+// (a toggle), the condition or the program's end shows that it was seen.
+bool Program::press_until(int left, int top, const std::function<bool()>& condition)
+{
+    if (!hover(left + 7, top + 7, left, top)) return false;
+    auto look = [&] {
+        std::vector<unsigned short> shot = screenshot(), area;
+        for (int j = top; j < top + 15 && !shot.empty(); ++j)
+            area.insert(area.end(), shot.begin() + j * 640 + left, shot.begin() + j * 640 + left + 15);
+        return area;
+    };
+    std::vector<unsigned short> before;
+    auto steady = [&] {
+        std::vector<unsigned short> now = look();
+        bool same = now == before;
+        before = now;
+        return same;
+    };
+    wait_until(steady, std::chrono::seconds(2));
+    auto seen = [&] { return condition() || !running() || look() != before; };
+    for (auto end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
+        button_down();
+        bool taken = wait_until(seen, std::chrono::seconds(2)) && wait_until(condition, std::chrono::seconds(20));
+        button_up();
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (taken || (seen() && wait_until(condition, std::chrono::seconds(20)))) return true;
+    }
+    return condition();
+}
+
 const std::vector<unsigned short>& first_picture()
 {
     static std::vector<unsigned short> pixels = [] {
