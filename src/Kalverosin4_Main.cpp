@@ -3,6 +3,7 @@
 #include "Kalverosin4.h"
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
+#include "Report.h"
 #include "SteadyTimer.h"
 #include "TickStamps.h"
 
@@ -34,17 +35,14 @@ constexpr int TimerUnitsPerMinute = 71590860;  // 60 x TIMERS_PER_SECOND
 void install_tick_timer(int period) { install_int_ex(timerCounter_Updater, period); }
 
 // Without a window there is no instrument: say why, and do not call it success.
-[[noreturn]] void stop_without_window()
+void stop_without_window()
 {
     const char* display = std::getenv("DISPLAY");
-    if (allegro_error[0])
-        std::fprintf(stderr, "Kalverosin 4: Unable to set graphic mode! %s\n", allegro_error);
-    else if (display && *display)
-        std::fprintf(stderr, "Kalverosin 4: Unable to set graphic mode! The X display %s cannot be opened.\n", display);
-    else
-        std::fprintf(stderr, "Kalverosin 4: Unable to set graphic mode! There is no display: DISPLAY is not set.\n");
-    allegro_message("Unable to set graphic mode!\n");
-    std::exit(EXIT_FAILURE);
+    std::string why = allegro_error[0]            ? std::string(allegro_error)
+                      : display && *display ? std::string("The X display ") + display + " cannot be opened."
+                                            : std::string("There is no display: DISPLAY is not set.");
+    const std::string unable = "Unable to set graphic mode!";
+    report(Severity::Fatal, unable + " " + why, unable);
 }
 
 }  // namespace
@@ -103,8 +101,8 @@ bool read_switch(const char* key)
         if (strcasecmp(value, yes) == 0) return true;
     for (const char* no : {"no", "off", "false", "0"})
         if (strcasecmp(value, no) == 0) return false;
-    std::fprintf(stderr, "Kalverosin 4: [%s] %s = %s is neither yes nor no; it stays off.\n", OptionsSection, key,
-                 value);
+    report(Severity::Warning, std::string("[") + OptionsSection + "] " + key + " = " + value +
+                                  " is neither yes nor no; it stays off.");
     return false;
 }
 
@@ -435,21 +433,6 @@ void Sequencer::all_notes_off()
 // The program
 // ===========================================================================
 
-namespace {
-
-// A broken skin ends the program in order: the window closes first, so that no
-// half-drawn panel stays on screen behind the message.
-int stop_for_bad_skin(const SkinError& error)
-{
-    std::fprintf(stderr, "Kalverosin 4: %s\n", error.what());
-    set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
-    allegro_message("%s\n", error.what());
-    allegro_exit();
-    return EXIT_FAILURE;
-}
-
-}  // namespace
-
 int run_kalverosin()
 {
     init();
@@ -468,7 +451,7 @@ int run_kalverosin()
         sequencer.skin.release();
         schirm.release();
     } catch (const SkinError& error) {
-        return stop_for_bad_skin(error);
+        report(Severity::Fatal, error.what());
     }
     allegro_exit();
     return EXIT_SUCCESS;

@@ -1,9 +1,12 @@
 #include "MidiAlsaSeq.h"
 
+#include "Report.h"
+
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 const AlsaSeqCalls alsaLibSeqCalls = {
     snd_seq_open,          snd_seq_set_client_name,     snd_seq_create_simple_port, snd_seq_parse_address,
@@ -48,7 +51,7 @@ void report_failure(const char* operation, int error)
     char text[ALLEGRO_ERROR_SIZE];
     std::snprintf(text, sizeof text, "%s: %s", operation, snd_strerror(error));
     ustrzcpy(allegro_error, ALLEGRO_ERROR_SIZE, text);
-    std::fprintf(stderr, "%s: %s\n", ClientName, text);
+    report(Severity::Warning, text);
 }
 
 int create_output_port(snd_seq_t* seq)
@@ -98,18 +101,17 @@ void connect_configured_destination()
     const char* destination = get_config_string("sound", "alsa_seq_connect", nullptr);
     if (!destination || !*destination) return;
     snd_seq_addr_t address{};
+    const std::string cannot = "cannot connect the MIDI output";
     if (alsaSeqCalls.parse_address(client.seq, &address, destination) < 0) {
-        std::fprintf(stderr, "%s: cannot connect the MIDI output: no ALSA client named \"%s\" (see aconnect -l)\n",
-                     ClientName, destination);
+        report(Severity::Warning, cannot + ": no ALSA client named \"" + destination + "\" (see aconnect -l)");
         return;
     }
     int result = alsaSeqCalls.connect_to(client.seq, client.port, address.client, address.port);
     if (result == -ENOENT)
-        std::fprintf(stderr, "%s: cannot connect the MIDI output: there is no ALSA port %d:%d (see aconnect -l)\n",
-                     ClientName, address.client, address.port);
+        report(Severity::Warning, cannot + ": there is no ALSA port " + std::to_string(address.client) + ":" +
+                                      std::to_string(address.port) + " (see aconnect -l)");
     else if (result < 0)
-        std::fprintf(stderr, "%s: cannot connect the MIDI output to \"%s\": %s\n", ClientName, destination,
-                     snd_strerror(result));
+        report(Severity::Warning, cannot + " to \"" + destination + "\": " + snd_strerror(result));
 }
 
 // Called for every dropped event, possibly many per second: say it once.
@@ -117,7 +119,7 @@ void report_output_failure(int error)
 {
     if (client.outputFailureReported) return;
     client.outputFailureReported = true;
-    std::fprintf(stderr, "%s: MIDI events are being dropped: %s\n", ClientName, snd_strerror(error));
+    report(Severity::Warning, std::string("MIDI events are being dropped: ") + snd_strerror(error));
 }
 
 // The client is non-blocking, so a full kernel pool drops the event instead of

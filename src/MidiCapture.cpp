@@ -7,6 +7,7 @@
 //
 // One line per byte: microseconds, a space, the byte in hexadecimal.
 #include "Kalverosin4.h"
+#include "Report.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,13 +38,13 @@ int capture_init(int input, int)
     if (input) return -1;
     const char* path = get_config_string("sound", "capture_file", nullptr);
     if (!path || !*path) {
-        std::fprintf(stderr, "Kalverosin 4: the MIDI capture driver records nothing: name its file with capture_file "
-                             "in the [sound] section of allegro.cfg.\n");
+        report(Severity::Warning, "the MIDI capture driver records nothing: name its file with capture_file "
+                                  "in the [sound] section of allegro.cfg.");
         return -1;
     }
     captureFile = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (captureFile < 0) {
-        std::fprintf(stderr, "Kalverosin 4: cannot record MIDI to %s: %s.\n", path, std::strerror(errno));
+        report(Severity::Warning, std::string("cannot record MIDI to ") + path + ": " + std::strerror(errno) + ".");
         return -1;
     }
     capturePath = path;
@@ -62,8 +63,8 @@ void report_write_failure(int error)
 {
     if (writeFailureReported) return;
     writeFailureReported = true;
-    std::fprintf(stderr, "Kalverosin 4: MIDI bytes can no longer be recorded to %s: %s.\n", capturePath.c_str(),
-                 std::strerror(error));
+    report(Severity::Warning,
+           "MIDI bytes can no longer be recorded to " + capturePath + ": " + std::strerror(error) + ".");
 }
 
 // Written at once, unbuffered, so that a reader sees each byte as it leaves.

@@ -17,6 +17,7 @@
 #include "PanelMemory.h"
 
 #include "Kalverosin4.h"
+#include "Report.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -338,7 +339,7 @@ private:
 void complain(const std::string& path, int line, const std::string& problem)
 {
     std::string where = line > 0 ? ", line " + std::to_string(line) : "";
-    std::fprintf(stderr, "Kalverosin 4: panel file %s%s: %s.\n", path.c_str(), where.c_str(), problem.c_str());
+    report(Severity::Warning, "panel file " + path + where + ": " + problem + ".");
 }
 
 // Kept aside before anything can overwrite it: a user may want what is in it.
@@ -346,11 +347,10 @@ void keep_aside(const std::string& path)
 {
     std::string aside = path + ".bad";
     if (std::rename(path.c_str(), aside.c_str()) == 0)
-        std::fprintf(stderr, "Kalverosin 4: the panel file is kept aside as %s; what it could not give starts "
-                             "as usual.\n", aside.c_str());
+        report(Severity::Warning,
+               "the panel file is kept aside as " + aside + "; what it could not give starts as usual.");
     else
-        std::fprintf(stderr, "Kalverosin 4: cannot keep %s aside as %s: %s.\n", path.c_str(), aside.c_str(),
-                     std::strerror(errno));
+        report(Severity::Warning, "cannot keep " + path + " aside as " + aside + ": " + std::strerror(errno) + ".");
 }
 
 }  // namespace
@@ -424,7 +424,7 @@ bool save_panel(Sequencer& sequencer, const std::string& path)
     }
     if (!saved) {
         if (fd >= 0) unlink(fresh.c_str());
-        std::fprintf(stderr, "Kalverosin 4: cannot keep the panel in %s: %s.\n", path.c_str(), std::strerror(reason));
+        report(Severity::Warning, "cannot keep the panel in " + path + ": " + std::strerror(reason) + ".");
         return false;
     }
     sync_directory(target.has_parent_path() ? target.parent_path() : fs::path("."));
