@@ -84,7 +84,7 @@ BENCHMARK(BM_IdleFrame);
 void BM_FaderDragFrame(benchmark::State& state)
 {
     Sequencer& sequencer = panel().sequencer;
-    Fader& fader = sequencer.gateRow.velocityFader1;
+    Fader& fader = sequencer.gateRow.lines.velocityFader1;
     park_pointer();
     frame_pass(sequencer);
     mouse_x = fader.x + fader.knob_pos + 3;

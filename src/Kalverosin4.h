@@ -387,51 +387,43 @@ enum RowItem : int {
     NoteRowRefreshedItems = 37,  // 34 to 36 answer nothing
 };
 
-// Where a row's play position goes next; the heart of step(). Written for the
-// row's own fields so that the three row classes share it.
+// Where a row's play position goes next; the heart of step().
 int advance_play_position(int position, int width, int direction, int start, int end, int& forward);
 
-class Row_Mode {
-public:
-    int id;
-    int items;
-    int rate;
-    int forward;
-    BITMAP* panelBitmap;
-    Dis3 rateDis;
-    Fader rateFader;
-    Dis3 stepDis;
-    Fader stepFader;
-    Fader directFader;
+// What sets each kind of row apart: the controls of its three value lines
+// (and a controller row's controller number, 0 silencing the row).
+struct ControllerLines {
     Fader controllerFader;
     Dis3 controllerDis;
-    Fader valueFader1;
-    Dis3 valueDis1;
-    Fader valueFader2;
-    Dis3 valueDis2;
-    Fader valueFader3;
-    Dis3 valueDis3;
-    ButLed loopBar;
-    std::array<But3, StepsPerRow> stepButtons;
-    Txt titleTxt;
-    Txt rateTxt;
-    Txt stepTxt;
-    Txt directTxt;
-    Led led1;
-    Led led2;
-    Led led3;
-    int x;
-    int y;
+    Fader valueFader1; Dis3 valueDis1;
+    Fader valueFader2; Dis3 valueDis2;
+    Fader valueFader3; Dis3 valueDis3;
 
-    Row_Mode(int id, Skin skin, int x, int y);
-    blitz_struct drawpanel();
-    blitz_struct draw(int i);
-    blitz_struct refresh(int i);
-    void ready();
-    int step();
+    ControllerLines(int id, const Skin& skin, int x, int y);
 };
 
-class Row_Gate {
+struct VelocityLines {
+    Fader velocityFader1; Dis3 velocityDis1;
+    Fader velocityFader2; Dis3 velocityDis2;
+    Fader velocityFader3; Dis3 velocityDis3;
+
+    VelocityLines(int id, const Skin& skin, int x, int y);
+};
+
+// A note line: the note number is octave x 12 + semitone.
+struct NoteLines {
+    Fader noteFader1; DisN noteDis1; Fader octaveFader1;
+    Fader noteFader2; DisN noteDis2; Fader octaveFader2;
+    Fader noteFader3; DisN noteDis3; Fader octaveFader3;
+
+    NoteLines(int id, const Skin& skin, int x, int y);
+};
+
+// A sequencer row: the controls every row has, and its own value lines. Its
+// step() lands on the next step of its loop and returns the value of the line
+// that step's button selects.
+template <class Lines>
+class Row {
 public:
     int id;
     int items;
@@ -443,12 +435,7 @@ public:
     Dis3 stepDis;
     Fader stepFader;
     Fader directFader;
-    Fader velocityFader1;
-    Dis3 velocityDis1;
-    Fader velocityFader2;
-    Dis3 velocityDis2;
-    Fader velocityFader3;
-    Dis3 velocityDis3;
+    Lines lines;
     ButLed loopBar;
     std::array<But3, StepsPerRow> stepButtons;
     Txt titleTxt;
@@ -461,54 +448,27 @@ public:
     int x;
     int y;
 
-    Row_Gate(int id, Skin skin, int x, int y);
+    Row(int id, Skin skin, int x, int y);
     blitz_struct drawpanel();
     blitz_struct draw(int i);
     blitz_struct refresh(int i);
     void ready();
     int step();
+
+private:
+    blitz_struct draw_common_item(int i);
+    blitz_struct refresh_common_item(int i);
+    blitz_struct refresh_rate();
+    blitz_struct refresh_direction();
+    int line_value(int line);
 };
 
-class Row_Note {
-public:
-    int id;
-    int items;
-    int rate;
-    int forward;
-    BITMAP* panelBitmap;
-    Dis3 rateDis;
-    Fader rateFader;
-    Dis3 stepDis;
-    Fader stepFader;
-    Fader directFader;
-    Fader noteFader1;
-    DisN noteDis1;
-    Fader octaveFader1;
-    Fader noteFader2;
-    DisN noteDis2;
-    Fader octaveFader2;
-    Fader noteFader3;
-    DisN noteDis3;
-    Fader octaveFader3;
-    ButLed loopBar;
-    std::array<But3, StepsPerRow> stepButtons;
-    Txt titleTxt;
-    Txt rateTxt;
-    Txt stepTxt;
-    Txt directTxt;
-    Led led1;
-    Led led2;
-    Led led3;
-    int x;
-    int y;
-
-    Row_Note(int id, Skin skin, int x, int y);
-    blitz_struct drawpanel();
-    blitz_struct draw(int i);
-    blitz_struct refresh(int i);
-    void ready();
-    int step();
-};
+using Row_Mode = Row<ControllerLines>;
+using Row_Gate = Row<VelocityLines>;
+using Row_Note = Row<NoteLines>;
+extern template class Row<ControllerLines>;
+extern template class Row<VelocityLines>;
+extern template class Row<NoteLines>;
 
 // ---------------------------------------------------------------------------
 // Application core

@@ -749,114 +749,14 @@ blitz_struct Fader::refresh()
 }
 
 // ===========================================================================
-// Sequencer rows: the parts that all three row classes share
+// Sequencer rows: the step engine
 // ===========================================================================
 
 namespace {
 
-// Widget ids inside a row, added to the row's id.
-enum RowId {
-    RateDisId = 1,
-    RateFaderId = 2,
-    StepDisId = 3,
-    StepFaderId = 4,
-    DirectFaderId = 5,
-};
-
 constexpr int Backward = 0;
 constexpr int PingPong = 1;
 constexpr int Forward = 2;
-
-void release_capture_when_no_button()
-{
-    if (mouse_b == 0) toset = 0;
-}
-
-int step_length_divisor(int rate_exponent) { return 1 << std::clamp(rate_exponent, 0, 6); }
-
-template <class Row>
-blitz_struct draw_common_item(Row& row, int i)
-{
-    if (i >= StepButtonItem && i < StepButtonItem + StepsPerRow) return row.stepButtons[i - StepButtonItem].draw(0);
-    switch (i) {
-    case LoopBarItem: return row.loopBar.draw(0);
-    case RateDisItem: return row.rateDis.draw(0);
-    case StepDisItem: return row.stepDis.draw(0);
-    case RateFaderItem: return row.rateFader.draw(0);
-    case StepFaderItem: return row.stepFader.draw(0);
-    case DirectFaderItem: return row.directFader.draw(0);
-    default: return BSNULL;
-    }
-}
-
-template <class Row>
-blitz_struct refresh_rate(Row& row)
-{
-    blitz_struct r = row.rateFader.refresh();
-    if (r.bitmap && row.rateFader.pressed()) row.rate = 192 / step_length_divisor(row.rateFader.value);
-    return r;
-}
-
-// Any redraw of the DIRECT fader, a mere hover included, sets the direction of travel.
-template <class Row>
-blitz_struct refresh_direction(Row& row)
-{
-    blitz_struct r = row.directFader.refresh();
-    if (r.bitmap) row.forward = row.directFader.value != Backward ? 1 : 0;
-    return r;
-}
-
-template <class Row>
-blitz_struct refresh_common_item(Row& row, int i)
-{
-    if (i >= StepButtonItem && i < StepButtonItem + StepsPerRow) return row.stepButtons[i - StepButtonItem].refresh();
-    switch (i) {
-    case LoopBarItem: return row.loopBar.refresh();
-    case RateDisItem: return row.rateDis.refresh(step_length_divisor(row.rateFader.value));
-    case StepDisItem: return row.stepDis.refresh(row.stepFader.value);
-    case RateFaderItem: return refresh_rate(row);
-    case StepFaderItem: return row.stepFader.refresh();
-    case DirectFaderItem: return refresh_direction(row);
-    default: return BSNULL;
-    }
-}
-
-// A loop bar dragged out of order still plays the steps between its two markers.
-int loop_low(const ButLed& bar) { return std::min(bar.start, bar.end); }
-int loop_high(const ButLed& bar) { return std::max(bar.start, bar.end); }
-
-template <class Row>
-void ready_row(Row& row)
-{
-    int width = row.stepFader.value;
-    if (row.directFader.value == Backward) {
-        row.forward = 0;
-        row.loopBar.current = loop_high(row.loopBar) + width;
-    } else {
-        row.forward = 1;
-        row.loopBar.current = loop_low(row.loopBar) - width;
-    }
-}
-
-// Moves the play position, lights the LED of the line that the new step's
-// button selects and asks for the redraws; the caller turns the lit LED into
-// the line's value. Draws and allocates nothing.
-template <class Row>
-void advance_and_select_line(Row& row)
-{
-    ButLed& bar = row.loopBar;
-    int p = advance_play_position(bar.current, row.stepFader.value, row.directFader.value, bar.start, bar.end,
-                                  row.forward);
-    bar.current = p;
-    bar.redraw = true;
-    int s = (p >= 1 && p <= StepsPerRow) ? row.stepButtons[p - 1].get_state() : 0;
-    row.led1.state = s == 2 ? 1 : 0;
-    row.led2.state = s == 1 ? 1 : 0;
-    row.led3.state = (s != 2 && s != 1) ? 1 : 0;
-    row.led1.redraw = true;
-    row.led2.redraw = true;
-    row.led3.redraw = true;
-}
 
 // Steps a position that lies outside the loop back into it, in whole loop lengths.
 int wrap_down(int p, int high, int length) { return p > high ? p - ((p - high + length - 1) / length) * length : p; }
@@ -895,22 +795,23 @@ int advance_play_position(int position, int width, int direction, int start, int
 }
 
 // ===========================================================================
-// Sequencer rows: widgets and items of the three row classes
+// Sequencer rows: the value lines of each kind of row
 // ===========================================================================
 
 namespace {
 
-// Widget ids of the controller and gate rows, added to the row's id; the note
-// row numbers its note widgets line by line and so moves the last two up.
-enum LineId {
-    LineFader1 = 6,
-    LineDis1 = 7,
-    LineFader2 = 8,
-    LineDis2 = 9,
-    LineFader3 = 10,
-    LineDis3 = 11,
+// Widget ids inside a row, added to the row's id. A note line has three
+// controls, so the note row's loop bar and step buttons come later.
+enum RowId {
+    RateDisId = 1,
+    RateFaderId = 2,
+    StepDisId = 3,
+    StepFaderId = 4,
+    DirectFaderId = 5,
+    LineFader1Id = 6,  // then display, on each line: 6 to 11
     LoopBarId = 12,
     StepButtonsId = 13,
+    NoteLine1Id = 6,  // semitone fader, note display, octave fader on each line: 6 to 14
     NoteLoopBarId = 15,
     NoteStepButtonsId = 16,
     ControllerFaderId = 20,
@@ -919,312 +820,332 @@ enum LineId {
 
 constexpr int MidiValues = 128;
 constexpr int LineTop[] = {25, 40, 55};  // value lines 1 to 3, relative to the row
+constexpr int LineFaderX = 440;
 
-Dis3 rate_display(int id, const Skin& skin, int x, int y) { return {id + RateDisId, skin, x + 40, y + 25, 16}; }
-Fader rate_fader(int id, const Skin& skin, int x, int y)
+// A 0 to 127 fader with its display, on line 1 to 3 of a controller or gate row.
+Fader line_fader(int id, const Skin& skin, int x, int y, int line)
 {
-    return {id + RateFaderId, skin, x + 65, y + 25, 120, 0, 6, 4, 7};
+    return {id + LineFader1Id + 2 * (line - 1), skin, x + LineFaderX, y + LineTop[line - 1], 144, 0, 127, 64,
+            MidiValues};
 }
-Dis3 step_display(int id, const Skin& skin, int x, int y) { return {id + StepDisId, skin, x + 40, y + 40, 1}; }
-Fader step_fader(int id, const Skin& skin, int x, int y)
+Dis3 line_display(int id, const Skin& skin, int x, int y, int line)
 {
-    return {id + StepFaderId, skin, x + 65, y + 40, 120, 1, 16, 1, 16};
+    return {id + LineFader1Id + 1 + 2 * (line - 1), skin, x + 584, y + LineTop[line - 1], 64};
 }
-Fader direct_fader(int id, const Skin& skin, int x, int y)
+
+Fader semitone_fader(int id, const Skin& skin, int x, int y, int line)
 {
-    return {id + DirectFaderId, skin, x + 65, y + 55, 120, 0, 2, Forward, 3};
+    return {id + NoteLine1Id + 3 * (line - 1), skin, x + LineFaderX, y + LineTop[line - 1], 72, 0, 11, 0, 12};
 }
-ButLed loop_bar(int id, const Skin& skin, int x, int y) { return {id, skin, x + 185, y + 10}; }
+DisN note_display(int id, const Skin& skin, int x, int y, int line)
+{
+    return {id + NoteLine1Id + 1 + 3 * (line - 1), skin, x + 512, y + LineTop[line - 1], 36};
+}
+Fader octave_fader(int id, const Skin& skin, int x, int y, int line)
+{
+    return {id + NoteLine1Id + 2 + 3 * (line - 1), skin, x + 537, y + LineTop[line - 1], 72, 0, 9, 3, 10};
+}
+
+}  // namespace
+
+ControllerLines::ControllerLines(int id, const Skin& skin, int x, int y)
+    : controllerFader(id + ControllerFaderId, skin, x + LineFaderX, y + 10, 144, 0, 127, 1, MidiValues),
+      controllerDis(id + ControllerDisId, skin, x + 584, y + 10, 1),
+      valueFader1(line_fader(id, skin, x, y, 1)), valueDis1(line_display(id, skin, x, y, 1)),
+      valueFader2(line_fader(id, skin, x, y, 2)), valueDis2(line_display(id, skin, x, y, 2)),
+      valueFader3(line_fader(id, skin, x, y, 3)), valueDis3(line_display(id, skin, x, y, 3))
+{
+}
+
+VelocityLines::VelocityLines(int id, const Skin& skin, int x, int y)
+    : velocityFader1(line_fader(id, skin, x, y, 1)), velocityDis1(line_display(id, skin, x, y, 1)),
+      velocityFader2(line_fader(id, skin, x, y, 2)), velocityDis2(line_display(id, skin, x, y, 2)),
+      velocityFader3(line_fader(id, skin, x, y, 3)), velocityDis3(line_display(id, skin, x, y, 3))
+{
+}
+
+NoteLines::NoteLines(int id, const Skin& skin, int x, int y)
+    : noteFader1(semitone_fader(id, skin, x, y, 1)), noteDis1(note_display(id, skin, x, y, 1)),
+      octaveFader1(octave_fader(id, skin, x, y, 1)),
+      noteFader2(semitone_fader(id, skin, x, y, 2)), noteDis2(note_display(id, skin, x, y, 2)),
+      octaveFader2(octave_fader(id, skin, x, y, 2)),
+      noteFader3(semitone_fader(id, skin, x, y, 3)), noteDis3(note_display(id, skin, x, y, 3)),
+      octaveFader3(octave_fader(id, skin, x, y, 3))
+{
+}
+
+namespace {
+
+// What the template needs to know of each kind of row.
+template <class Lines> struct Kind;
+template <> struct Kind<ControllerLines> {
+    static constexpr const char* title = "CONTROLLER";
+    static constexpr int items = ControllerRowItems;
+    static constexpr int loopBarId = LoopBarId;
+    static constexpr int stepButtonsId = StepButtonsId;
+};
+template <> struct Kind<VelocityLines> {
+    static constexpr const char* title = "VELOCITY";
+    static constexpr int items = GateRowItems;
+    static constexpr int loopBarId = LoopBarId;
+    static constexpr int stepButtonsId = StepButtonsId;
+};
+template <> struct Kind<NoteLines> {
+    static constexpr const char* title = "NOTE";
+    static constexpr int items = NoteRowItems;
+    static constexpr int loopBarId = NoteLoopBarId;
+    static constexpr int stepButtonsId = NoteStepButtonsId;
+};
+
+using ValueFaders = std::array<Fader*, 3>;
+using ValueDisplays = std::array<Dis3*, 3>;
+ValueFaders value_faders(ControllerLines& l) { return {&l.valueFader1, &l.valueFader2, &l.valueFader3}; }
+ValueDisplays value_displays(ControllerLines& l) { return {&l.valueDis1, &l.valueDis2, &l.valueDis3}; }
+ValueFaders value_faders(VelocityLines& l) { return {&l.velocityFader1, &l.velocityFader2, &l.velocityFader3}; }
+ValueDisplays value_displays(VelocityLines& l) { return {&l.velocityDis1, &l.velocityDis2, &l.velocityDis3}; }
+ValueFaders semitone_faders(NoteLines& l) { return {&l.noteFader1, &l.noteFader2, &l.noteFader3}; }
+ValueFaders octave_faders(NoteLines& l) { return {&l.octaveFader1, &l.octaveFader2, &l.octaveFader3}; }
+std::array<DisN*, 3> note_displays(NoteLines& l) { return {&l.noteDis1, &l.noteDis2, &l.noteDis3}; }
+
+// True when item i is one of the three items that begin at first.
+bool one_of_three(int i, int first) { return i >= first && i < first + 3; }
+
+template <class Lines>
+std::array<Txt*, 3> labels(Row<Lines>& row) { return {&row.rateTxt, &row.stepTxt, &row.directTxt}; }
+template <class Lines>
+std::array<Led*, 3> leds(Row<Lines>& row) { return {&row.led1, &row.led2, &row.led3}; }
+
+// The items of a controller or gate row after the common ones: a fader and a
+// display on each line, the labels and the LEDs, the title.
+template <class Lines>
+blitz_struct draw_value_line_item(Row<Lines>& row, int i)
+{
+    if (one_of_three(i, LineFaderItem)) return value_faders(row.lines)[i - LineFaderItem]->draw(0);
+    if (one_of_three(i, LineDisItem)) return value_displays(row.lines)[i - LineDisItem]->draw(0);
+    if (one_of_three(i, LabelDrawItem)) return labels(row)[i - LabelDrawItem]->draw();
+    if (one_of_three(i, LedItem)) return leds(row)[i - LedItem]->draw();
+    if (i == TitleDrawItem) return row.titleTxt.draw();
+    return BSNULL;
+}
+
+template <class Lines>
+blitz_struct refresh_value_line_item(Row<Lines>& row, int i)
+{
+    ValueFaders faders = value_faders(row.lines);
+    if (one_of_three(i, LineFaderItem)) return faders[i - LineFaderItem]->refresh();
+    if (one_of_three(i, LineDisItem))
+        return value_displays(row.lines)[i - LineDisItem]->refresh(faders[i - LineDisItem]->value);
+    if (one_of_three(i, LedItem)) return leds(row)[i - LedItem]->refresh();
+    return BSNULL;
+}
+
+blitz_struct draw_own_item(Row_Mode& row, int i)
+{
+    if (i == ControllerFaderDrawItem) return row.lines.controllerFader.draw(0);
+    if (i == ControllerDisDrawItem) return row.lines.controllerDis.draw(0);
+    return draw_value_line_item(row, i);
+}
+
+blitz_struct refresh_own_item(Row_Mode& row, int i)
+{
+    if (i == ControllerFaderRefreshItem) return row.lines.controllerFader.refresh();
+    if (i == ControllerDisRefreshItem) return row.lines.controllerDis.refresh(row.lines.controllerFader.value);
+    return refresh_value_line_item(row, i);
+}
+
+blitz_struct draw_own_item(Row_Gate& row, int i) { return draw_value_line_item(row, i); }
+blitz_struct refresh_own_item(Row_Gate& row, int i) { return refresh_value_line_item(row, i); }
+
+int note_of_line(NoteLines& lines, int k) { return octave_faders(lines)[k]->value * 12 + semitone_faders(lines)[k]->value; }
+
+blitz_struct draw_own_item(Row_Note& row, int i)
+{
+    if (one_of_three(i, SemitoneFaderItem)) return semitone_faders(row.lines)[i - SemitoneFaderItem]->draw(0);
+    if (one_of_three(i, OctaveFaderItem)) return octave_faders(row.lines)[i - OctaveFaderItem]->draw(0);
+    if (one_of_three(i, NoteDisItem)) return note_displays(row.lines)[i - NoteDisItem]->draw(0);
+    if (one_of_three(i, NoteLabelDrawItem)) return labels(row)[i - NoteLabelDrawItem]->draw();
+    if (one_of_three(i, NoteLedDrawItem)) return leds(row)[i - NoteLedDrawItem]->draw();
+    if (i == NoteTitleDrawItem) return row.titleTxt.draw();
+    return BSNULL;
+}
+
+blitz_struct refresh_own_item(Row_Note& row, int i)
+{
+    if (one_of_three(i, SemitoneFaderItem)) return semitone_faders(row.lines)[i - SemitoneFaderItem]->refresh();
+    if (one_of_three(i, OctaveFaderItem)) return octave_faders(row.lines)[i - OctaveFaderItem]->refresh();
+    if (one_of_three(i, NoteDisItem))
+        return note_displays(row.lines)[i - NoteDisItem]->refresh(note_of_line(row.lines, i - NoteDisItem));
+    if (one_of_three(i, NoteLedRefreshItem)) return leds(row)[i - NoteLedRefreshItem]->refresh();
+    return BSNULL;
+}
+
+int value_of_line(ControllerLines& lines, int k) { return value_faders(lines)[k]->value; }
+int value_of_line(VelocityLines& lines, int k) { return value_faders(lines)[k]->value; }
+int value_of_line(NoteLines& lines, int k) { return note_of_line(lines, k); }
+
+}  // namespace
+
+// ===========================================================================
+// Sequencer rows: what every row has
+// ===========================================================================
+
+namespace {
+
+void release_capture_when_no_button()
+{
+    if (mouse_b == 0) toset = 0;
+}
+
+int step_length_divisor(int rate_exponent) { return 1 << std::clamp(rate_exponent, 0, 6); }
+
+// A loop bar dragged out of order still plays the steps between its two markers.
+int loop_low(const ButLed& bar) { return std::min(bar.start, bar.end); }
+int loop_high(const ButLed& bar) { return std::max(bar.start, bar.end); }
 
 template <std::size_t... k>
 std::array<But3, StepsPerRow> step_buttons(int id, const Skin& skin, int x, int y, std::index_sequence<k...>)
 {
     return {{But3(id, skin, x + 185 + Cell * static_cast<int>(k), y + 25)...}};
 }
-std::array<But3, StepsPerRow> step_buttons(int id, const Skin& skin, int x, int y)
-{
-    return step_buttons(id, skin, x, y, std::make_index_sequence<StepsPerRow>());
-}
 
-Txt rate_label(const Skin& skin, int x, int y) { return {skin, x + 8, y + 28, "RATE", 0}; }
-Txt step_label(const Skin& skin, int x, int y) { return {skin, x + 8, y + 43, "STEP", 0}; }
-Txt direct_label(const Skin& skin, int x, int y) { return {skin, x + 8, y + 58, "DIRECT", 0}; }
-Txt title_label(const Skin& skin, int x, int y, const char* title) { return {skin, x + 8, y + 8, title, 1}; }
-Led line_led(const Skin& skin, int x, int y, int line) { return {skin, x + 425, y + LineTop[line - 1]}; }
-
-// A 0 to 127 fader with its display, on line 1 to 3 of a controller or gate row.
-Fader line_fader(int id, const Skin& skin, int x, int y, int line)
-{
-    return {id + LineFader1 + 2 * (line - 1), skin, x + 440, y + LineTop[line - 1], 144, 0, 127, 64, MidiValues};
-}
-Dis3 line_display(int id, const Skin& skin, int x, int y, int line)
-{
-    return {id + LineDis1 + 2 * (line - 1), skin, x + 584, y + LineTop[line - 1], 64};
-}
-
-// A note line of the note row: semitone fader, note display, octave fader.
-Fader semitone_fader(int id, const Skin& skin, int x, int y, int line)
-{
-    return {id + 6 + 3 * (line - 1), skin, x + 440, y + LineTop[line - 1], 72, 0, 11, 0, 12};
-}
-DisN note_display(int id, const Skin& skin, int x, int y, int line)
-{
-    return {id + 7 + 3 * (line - 1), skin, x + 512, y + LineTop[line - 1], 36};
-}
-Fader octave_fader(int id, const Skin& skin, int x, int y, int line)
-{
-    return {id + 8 + 3 * (line - 1), skin, x + 537, y + LineTop[line - 1], 72, 0, 9, 3, 10};
-}
-
-template <class Row>
-void set_head(Row& row, int id, int items, const Skin& skin)
-{
-    row.id = id;
-    row.items = items;
-    row.rate = 12;
-    row.forward = 1;
-    row.panelBitmap = skin.row_panel;
-}
-
-// True when item i is one of the three items that begin at first.
-bool one_of_three(int i, int first) { return i >= first && i < first + 3; }
-
-// The value lines of the controller and gate rows: the three value faders and
-// displays, the labels and the LEDs.
-template <class Row>
-blitz_struct draw_value_line_item(Row& row, int i, Fader* const faders[3], Dis3* const displays[3])
-{
-    Txt* labels[] = {&row.rateTxt, &row.stepTxt, &row.directTxt};
-    Led* leds[] = {&row.led1, &row.led2, &row.led3};
-    if (one_of_three(i, LineFaderItem)) return faders[i - LineFaderItem]->draw(0);
-    if (one_of_three(i, LineDisItem)) return displays[i - LineDisItem]->draw(0);
-    if (one_of_three(i, LabelDrawItem)) return labels[i - LabelDrawItem]->draw();
-    if (one_of_three(i, LedItem)) return leds[i - LedItem]->draw();
-    return BSNULL;
-}
-
-template <class Row>
-blitz_struct refresh_value_line_item(Row& row, int i, Fader* const faders[3], Dis3* const displays[3])
-{
-    Led* leds[] = {&row.led1, &row.led2, &row.led3};
-    if (one_of_three(i, LineFaderItem)) return faders[i - LineFaderItem]->refresh();
-    if (one_of_three(i, LineDisItem)) return displays[i - LineDisItem]->refresh(faders[i - LineDisItem]->value);
-    if (one_of_three(i, LedItem)) return leds[i - LedItem]->refresh();
-    return BSNULL;
-}
-
-// The value of the line whose LED step() has lit.
-template <class Row>
-int lit_line_value(const Row& row, int line1, int line2, int line3)
-{
-    return row.led1.state * line1 + row.led2.state * line2 + row.led3.state * line3;
-}
+Txt label(const Skin& skin, int x, int y, const char* text, int shade) { return {skin, x + 8, y + 3, text, shade}; }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Controller row
-// ---------------------------------------------------------------------------
-
-Row_Mode::Row_Mode(int id, Skin skin, int x, int y)
-    : rateDis(rate_display(id, skin, x, y)),
-      rateFader(rate_fader(id, skin, x, y)),
-      stepDis(step_display(id, skin, x, y)),
-      stepFader(step_fader(id, skin, x, y)),
-      directFader(direct_fader(id, skin, x, y)),
-      controllerFader(id + ControllerFaderId, skin, x + 440, y + 10, 144, 0, 127, 1, MidiValues),
-      controllerDis(id + ControllerDisId, skin, x + 584, y + 10, 1),
-      valueFader1(line_fader(id, skin, x, y, 1)),
-      valueDis1(line_display(id, skin, x, y, 1)),
-      valueFader2(line_fader(id, skin, x, y, 2)),
-      valueDis2(line_display(id, skin, x, y, 2)),
-      valueFader3(line_fader(id, skin, x, y, 3)),
-      valueDis3(line_display(id, skin, x, y, 3)),
-      loopBar(loop_bar(id + LoopBarId, skin, x, y)),
-      stepButtons(step_buttons(id + StepButtonsId, skin, x, y)),
-      titleTxt(title_label(skin, x, y, "CONTROLLER")),
-      rateTxt(rate_label(skin, x, y)),
-      stepTxt(step_label(skin, x, y)),
-      directTxt(direct_label(skin, x, y)),
-      led1(line_led(skin, x, y, 1)),
-      led2(line_led(skin, x, y, 2)),
-      led3(line_led(skin, x, y, 3)),
+template <class Lines>
+Row<Lines>::Row(int id, Skin skin, int x, int y)
+    : id(id),
+      items(Kind<Lines>::items),
+      rate(12),
+      forward(1),
+      panelBitmap(skin.row_panel),
+      rateDis(id + RateDisId, skin, x + 40, y + 25, 16),
+      rateFader(id + RateFaderId, skin, x + 65, y + 25, 120, 0, 6, 4, 7),
+      stepDis(id + StepDisId, skin, x + 40, y + 40, 1),
+      stepFader(id + StepFaderId, skin, x + 65, y + 40, 120, 1, 16, 1, 16),
+      directFader(id + DirectFaderId, skin, x + 65, y + 55, 120, 0, 2, Forward, 3),
+      lines(id, skin, x, y),
+      loopBar(id + Kind<Lines>::loopBarId, skin, x + 185, y + 10),
+      stepButtons(step_buttons(id + Kind<Lines>::stepButtonsId, skin, x, y, std::make_index_sequence<StepsPerRow>())),
+      titleTxt(label(skin, x, y + 5, Kind<Lines>::title, 1)),
+      rateTxt(label(skin, x, y + LineTop[0], "RATE", 0)),
+      stepTxt(label(skin, x, y + LineTop[1], "STEP", 0)),
+      directTxt(label(skin, x, y + LineTop[2], "DIRECT", 0)),
+      led1(skin, x + 425, y + LineTop[0]),
+      led2(skin, x + 425, y + LineTop[1]),
+      led3(skin, x + 425, y + LineTop[2]),
       x(x),
       y(y)
 {
-    set_head(*this, id, ControllerRowItems, skin);
 }
 
-blitz_struct Row_Mode::drawpanel() { return {panelBitmap, x, y, 0}; }
-
-blitz_struct Row_Mode::draw(int i)
+template <class Lines>
+blitz_struct Row<Lines>::drawpanel()
 {
-    Fader* faders[] = {&valueFader1, &valueFader2, &valueFader3};
-    Dis3* displays[] = {&valueDis1, &valueDis2, &valueDis3};
-    if (i < CommonItems) return draw_common_item(*this, i);
-    if (i < RefreshedItems) return draw_value_line_item(*this, i, faders, displays);
-    if (i == TitleDrawItem) return titleTxt.draw();
-    if (i == ControllerFaderDrawItem) return controllerFader.draw(0);
-    if (i == ControllerDisDrawItem) return controllerDis.draw(0);
-    return BSNULL;
+    return {panelBitmap, x, y, 0};
 }
 
-blitz_struct Row_Mode::refresh(int i)
+template <class Lines>
+blitz_struct Row<Lines>::draw(int i)
 {
-    release_capture_when_no_button();
-    Fader* faders[] = {&valueFader1, &valueFader2, &valueFader3};
-    Dis3* displays[] = {&valueDis1, &valueDis2, &valueDis3};
-    if (i < CommonItems) return refresh_common_item(*this, i);
-    if (i < RefreshedItems) return refresh_value_line_item(*this, i, faders, displays);
-    if (i == ControllerFaderRefreshItem) return controllerFader.refresh();
-    if (i == ControllerDisRefreshItem) return controllerDis.refresh(controllerFader.value);
-    return BSNULL;
+    if (i < CommonItems) return draw_common_item(i);
+    return draw_own_item(*this, i);
 }
 
-void Row_Mode::ready() { ready_row(*this); }
-
-int Row_Mode::step()
-{
-    advance_and_select_line(*this);
-    return lit_line_value(*this, valueFader1.value, valueFader2.value, valueFader3.value);
-}
-
-// ---------------------------------------------------------------------------
-// Gate row
-// ---------------------------------------------------------------------------
-
-Row_Gate::Row_Gate(int id, Skin skin, int x, int y)
-    : rateDis(rate_display(id, skin, x, y)),
-      rateFader(rate_fader(id, skin, x, y)),
-      stepDis(step_display(id, skin, x, y)),
-      stepFader(step_fader(id, skin, x, y)),
-      directFader(direct_fader(id, skin, x, y)),
-      velocityFader1(line_fader(id, skin, x, y, 1)),
-      velocityDis1(line_display(id, skin, x, y, 1)),
-      velocityFader2(line_fader(id, skin, x, y, 2)),
-      velocityDis2(line_display(id, skin, x, y, 2)),
-      velocityFader3(line_fader(id, skin, x, y, 3)),
-      velocityDis3(line_display(id, skin, x, y, 3)),
-      loopBar(loop_bar(id + LoopBarId, skin, x, y)),
-      stepButtons(step_buttons(id + StepButtonsId, skin, x, y)),
-      titleTxt(title_label(skin, x, y, "VELOCITY")),
-      rateTxt(rate_label(skin, x, y)),
-      stepTxt(step_label(skin, x, y)),
-      directTxt(direct_label(skin, x, y)),
-      led1(line_led(skin, x, y, 1)),
-      led2(line_led(skin, x, y, 2)),
-      led3(line_led(skin, x, y, 3)),
-      x(x),
-      y(y)
-{
-    set_head(*this, id, GateRowItems, skin);
-}
-
-blitz_struct Row_Gate::drawpanel() { return {panelBitmap, x, y, 0}; }
-
-blitz_struct Row_Gate::draw(int i)
-{
-    Fader* faders[] = {&velocityFader1, &velocityFader2, &velocityFader3};
-    Dis3* displays[] = {&velocityDis1, &velocityDis2, &velocityDis3};
-    if (i < CommonItems) return draw_common_item(*this, i);
-    if (i < RefreshedItems) return draw_value_line_item(*this, i, faders, displays);
-    if (i == TitleDrawItem) return titleTxt.draw();
-    return BSNULL;
-}
-
-blitz_struct Row_Gate::refresh(int i)
+template <class Lines>
+blitz_struct Row<Lines>::refresh(int i)
 {
     release_capture_when_no_button();
-    Fader* faders[] = {&velocityFader1, &velocityFader2, &velocityFader3};
-    Dis3* displays[] = {&velocityDis1, &velocityDis2, &velocityDis3};
-    if (i < CommonItems) return refresh_common_item(*this, i);
-    return refresh_value_line_item(*this, i, faders, displays);
+    if (i < CommonItems) return refresh_common_item(i);
+    return refresh_own_item(*this, i);
 }
 
-void Row_Gate::ready() { ready_row(*this); }
-
-int Row_Gate::step()
+template <class Lines>
+blitz_struct Row<Lines>::draw_common_item(int i)
 {
-    advance_and_select_line(*this);
-    return lit_line_value(*this, velocityFader1.value, velocityFader2.value, velocityFader3.value);
-}
-
-// ---------------------------------------------------------------------------
-// Note row
-// ---------------------------------------------------------------------------
-
-Row_Note::Row_Note(int id, Skin skin, int x, int y)
-    : rateDis(rate_display(id, skin, x, y)),
-      rateFader(rate_fader(id, skin, x, y)),
-      stepDis(step_display(id, skin, x, y)),
-      stepFader(step_fader(id, skin, x, y)),
-      directFader(direct_fader(id, skin, x, y)),
-      noteFader1(semitone_fader(id, skin, x, y, 1)),
-      noteDis1(note_display(id, skin, x, y, 1)),
-      octaveFader1(octave_fader(id, skin, x, y, 1)),
-      noteFader2(semitone_fader(id, skin, x, y, 2)),
-      noteDis2(note_display(id, skin, x, y, 2)),
-      octaveFader2(octave_fader(id, skin, x, y, 2)),
-      noteFader3(semitone_fader(id, skin, x, y, 3)),
-      noteDis3(note_display(id, skin, x, y, 3)),
-      octaveFader3(octave_fader(id, skin, x, y, 3)),
-      loopBar(loop_bar(id + NoteLoopBarId, skin, x, y)),
-      stepButtons(step_buttons(id + NoteStepButtonsId, skin, x, y)),
-      titleTxt(title_label(skin, x, y, "NOTE")),
-      rateTxt(rate_label(skin, x, y)),
-      stepTxt(step_label(skin, x, y)),
-      directTxt(direct_label(skin, x, y)),
-      led1(line_led(skin, x, y, 1)),
-      led2(line_led(skin, x, y, 2)),
-      led3(line_led(skin, x, y, 3)),
-      x(x),
-      y(y)
-{
-    set_head(*this, id, NoteRowItems, skin);
-}
-
-blitz_struct Row_Note::drawpanel() { return {panelBitmap, x, y, 0}; }
-
-blitz_struct Row_Note::draw(int i)
-{
-    Fader* semitones[] = {&noteFader1, &noteFader2, &noteFader3};
-    Fader* octaves[] = {&octaveFader1, &octaveFader2, &octaveFader3};
-    DisN* displays[] = {&noteDis1, &noteDis2, &noteDis3};
-    Txt* labels[] = {&rateTxt, &stepTxt, &directTxt};
-    Led* leds[] = {&led1, &led2, &led3};
-    if (i < CommonItems) return draw_common_item(*this, i);
-    if (one_of_three(i, SemitoneFaderItem)) return semitones[i - SemitoneFaderItem]->draw(0);
-    if (one_of_three(i, OctaveFaderItem)) return octaves[i - OctaveFaderItem]->draw(0);
-    if (one_of_three(i, NoteDisItem)) return displays[i - NoteDisItem]->draw(0);
-    if (one_of_three(i, NoteLabelDrawItem)) return labels[i - NoteLabelDrawItem]->draw();
-    if (one_of_three(i, NoteLedDrawItem)) return leds[i - NoteLedDrawItem]->draw();
-    if (i == NoteTitleDrawItem) return titleTxt.draw();
-    return BSNULL;
-}
-
-blitz_struct Row_Note::refresh(int i)
-{
-    release_capture_when_no_button();
-    Fader* semitones[] = {&noteFader1, &noteFader2, &noteFader3};
-    Fader* octaves[] = {&octaveFader1, &octaveFader2, &octaveFader3};
-    DisN* displays[] = {&noteDis1, &noteDis2, &noteDis3};
-    Led* leds[] = {&led1, &led2, &led3};
-    if (i < CommonItems) return refresh_common_item(*this, i);
-    if (one_of_three(i, SemitoneFaderItem)) return semitones[i - SemitoneFaderItem]->refresh();
-    if (one_of_three(i, OctaveFaderItem)) return octaves[i - OctaveFaderItem]->refresh();
-    if (one_of_three(i, NoteDisItem)) {
-        int line = i - NoteDisItem;
-        return displays[line]->refresh(octaves[line]->value * 12 + semitones[line]->value);
+    if (i >= StepButtonItem && i < StepButtonItem + StepsPerRow) return stepButtons[i - StepButtonItem].draw(0);
+    switch (i) {
+    case LoopBarItem: return loopBar.draw(0);
+    case RateDisItem: return rateDis.draw(0);
+    case StepDisItem: return stepDis.draw(0);
+    case RateFaderItem: return rateFader.draw(0);
+    case StepFaderItem: return stepFader.draw(0);
+    case DirectFaderItem: return directFader.draw(0);
+    default: return BSNULL;
     }
-    if (one_of_three(i, NoteLedRefreshItem)) return leds[i - NoteLedRefreshItem]->refresh();
-    return BSNULL;
 }
 
-void Row_Note::ready() { ready_row(*this); }
-
-int Row_Note::step()
+template <class Lines>
+blitz_struct Row<Lines>::refresh_common_item(int i)
 {
-    advance_and_select_line(*this);
-    return lit_line_value(*this, octaveFader1.value * 12 + noteFader1.value, octaveFader2.value * 12 + noteFader2.value,
-                          octaveFader3.value * 12 + noteFader3.value);
+    if (i >= StepButtonItem && i < StepButtonItem + StepsPerRow) return stepButtons[i - StepButtonItem].refresh();
+    switch (i) {
+    case LoopBarItem: return loopBar.refresh();
+    case RateDisItem: return rateDis.refresh(step_length_divisor(rateFader.value));
+    case StepDisItem: return stepDis.refresh(stepFader.value);
+    case RateFaderItem: return refresh_rate();
+    case StepFaderItem: return stepFader.refresh();
+    case DirectFaderItem: return refresh_direction();
+    default: return BSNULL;
+    }
 }
+
+template <class Lines>
+blitz_struct Row<Lines>::refresh_rate()
+{
+    blitz_struct r = rateFader.refresh();
+    if (r.bitmap && rateFader.pressed()) rate = 192 / step_length_divisor(rateFader.value);
+    return r;
+}
+
+// Any redraw of the DIRECT fader, a mere hover included, sets the direction of travel.
+template <class Lines>
+blitz_struct Row<Lines>::refresh_direction()
+{
+    blitz_struct r = directFader.refresh();
+    if (r.bitmap) forward = directFader.value != Backward ? 1 : 0;
+    return r;
+}
+
+template <class Lines>
+void Row<Lines>::ready()
+{
+    int width = stepFader.value;
+    if (directFader.value == Backward) {
+        forward = 0;
+        loopBar.current = loop_high(loopBar) + width;
+    } else {
+        forward = 1;
+        loopBar.current = loop_low(loopBar) - width;
+    }
+}
+
+// Moves the play position, lights the LED of the line that the new step's
+// button selects, asks for the redraws and returns that line's value. Draws
+// and allocates nothing.
+template <class Lines>
+int Row<Lines>::step()
+{
+    int p = advance_play_position(loopBar.current, stepFader.value, directFader.value, loopBar.start, loopBar.end,
+                                  forward);
+    loopBar.current = p;
+    loopBar.redraw = true;
+    int s = (p >= 1 && p <= StepsPerRow) ? stepButtons[p - 1].get_state() : 0;
+    led1.state = s == 2 ? 1 : 0;
+    led2.state = s == 1 ? 1 : 0;
+    led3.state = (s != 2 && s != 1) ? 1 : 0;
+    led1.redraw = true;
+    led2.redraw = true;
+    led3.redraw = true;
+    return led1.state * line_value(0) + led2.state * line_value(1) + led3.state * line_value(2);
+}
+
+template <class Lines>
+int Row<Lines>::line_value(int line)
+{
+    return value_of_line(lines, line);
+}
+
+template class Row<ControllerLines>;
+template class Row<VelocityLines>;
+template class Row<NoteLines>;

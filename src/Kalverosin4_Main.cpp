@@ -374,7 +374,7 @@ void Sequencer::handle_tick(long long t, long long newest)
     for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
         if (!due(t, row->rate)) continue;
         int value = row->step();
-        int controller = row->controllerDis.value;
+        int controller = row->lines.controllerDis.value;
         if (controller != 0 && sends(t, row->rate, newest)) send_midi(ControlChange + midiChannel, controller, value);
     }
     if (due(t, noteRow.rate)) nextNote = noteRow.step();

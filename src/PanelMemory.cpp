@@ -86,18 +86,18 @@ std::array<RowView, 4> row_views(Sequencer& s)
     };
     for (int k = 0; k < 2; ++k) {
         Row_Mode& row = k == 0 ? s.upperControllerRow : s.lowerControllerRow;
-        views[k].lineFaders = {&row.valueFader1, &row.valueFader2, &row.valueFader3};
-        views[k].lineDisplays = {&row.valueDis1, &row.valueDis2, &row.valueDis3};
-        views[k].controllerFader = &row.controllerFader;
-        views[k].controllerDis = &row.controllerDis;
+        views[k].lineFaders = {&row.lines.valueFader1, &row.lines.valueFader2, &row.lines.valueFader3};
+        views[k].lineDisplays = {&row.lines.valueDis1, &row.lines.valueDis2, &row.lines.valueDis3};
+        views[k].controllerFader = &row.lines.controllerFader;
+        views[k].controllerDis = &row.lines.controllerDis;
     }
     Row_Note& note = s.noteRow;
-    views[2].lineFaders = {&note.noteFader1, &note.noteFader2, &note.noteFader3};
-    views[2].octaveFaders = {&note.octaveFader1, &note.octaveFader2, &note.octaveFader3};
-    views[2].noteDisplays = {&note.noteDis1, &note.noteDis2, &note.noteDis3};
+    views[2].lineFaders = {&note.lines.noteFader1, &note.lines.noteFader2, &note.lines.noteFader3};
+    views[2].octaveFaders = {&note.lines.octaveFader1, &note.lines.octaveFader2, &note.lines.octaveFader3};
+    views[2].noteDisplays = {&note.lines.noteDis1, &note.lines.noteDis2, &note.lines.noteDis3};
     Row_Gate& gate = s.gateRow;
-    views[3].lineFaders = {&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3};
-    views[3].lineDisplays = {&gate.velocityDis1, &gate.velocityDis2, &gate.velocityDis3};
+    views[3].lineFaders = {&gate.lines.velocityFader1, &gate.lines.velocityFader2, &gate.lines.velocityFader3};
+    views[3].lineDisplays = {&gate.lines.velocityDis1, &gate.lines.velocityDis2, &gate.lines.velocityDis3};
     return views;
 }
 

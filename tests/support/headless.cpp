@@ -66,12 +66,12 @@ std::vector<FaderRange> panel_faders(Sequencer& s)
         for (Fader* line : lines) all.push_back({line, 0, high, high + 1});
     };
     for (Row_Mode* r : {&s.upperControllerRow, &s.lowerControllerRow})
-        row(*r, {&r->controllerFader, &r->valueFader1, &r->valueFader2, &r->valueFader3}, 127);
+        row(*r, {&r->lines.controllerFader, &r->lines.valueFader1, &r->lines.valueFader2, &r->lines.valueFader3}, 127);
     Row_Gate& g = s.gateRow;
-    row(g, {&g.velocityFader1, &g.velocityFader2, &g.velocityFader3}, 127);
+    row(g, {&g.lines.velocityFader1, &g.lines.velocityFader2, &g.lines.velocityFader3}, 127);
     Row_Note& n = s.noteRow;
-    row(n, {&n.noteFader1, &n.noteFader2, &n.noteFader3}, 11);
-    for (Fader* octave : {&n.octaveFader1, &n.octaveFader2, &n.octaveFader3}) all.push_back({octave, 0, 9, 10});
+    row(n, {&n.lines.noteFader1, &n.lines.noteFader2, &n.lines.noteFader3}, 11);
+    for (Fader* octave : {&n.lines.octaveFader1, &n.lines.octaveFader2, &n.lines.octaveFader3}) all.push_back({octave, 0, 9, 10});
     // The channel fader's two leftmost positions both give channel 1.
     Cockpit& c = s.cockpit;
     all.insert(all.end(), {{&c.speedTensFader, 4, 24, 21}, {&c.speedUnitsFader, 0, 9, 10}});

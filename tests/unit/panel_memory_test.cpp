@@ -87,11 +87,11 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
     Row_Mode& lower = s().lowerControllerRow;
     Row_Note& note = s().noteRow;
     Row_Gate& gate = s().gateRow;
-    change_row(upper, 1, {&upper.valueFader1, &upper.valueFader2, &upper.valueFader3, &upper.controllerFader});
-    change_row(lower, 2, {&lower.valueFader1, &lower.valueFader2, &lower.valueFader3, &lower.controllerFader});
-    change_row(note, 3, {&note.noteFader1, &note.octaveFader1, &note.noteFader2, &note.octaveFader2, &note.noteFader3,
-                         &note.octaveFader3});
-    change_row(gate, 4, {&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3});
+    change_row(upper, 1, {&upper.lines.valueFader1, &upper.lines.valueFader2, &upper.lines.valueFader3, &upper.lines.controllerFader});
+    change_row(lower, 2, {&lower.lines.valueFader1, &lower.lines.valueFader2, &lower.lines.valueFader3, &lower.lines.controllerFader});
+    change_row(note, 3, {&note.lines.noteFader1, &note.lines.octaveFader1, &note.lines.noteFader2, &note.lines.octaveFader2, &note.lines.noteFader3,
+                         &note.lines.octaveFader3});
+    change_row(gate, 4, {&gate.lines.velocityFader1, &gate.lines.velocityFader2, &gate.lines.velocityFader3});
     drag(s().cockpit.speedTensFader, 9);
     drag(s().cockpit.speedUnitsFader, 5);
     drag(s().cockpit.channelFader, 7);
@@ -116,10 +116,10 @@ TEST_F(PanelMemoryTest, AFileWrittenByHandSetsTheRowsItNames)
     std::ofstream(file) << "kalverosin4-panel 1\nrow upper-controller\ncontroller 7\n"
                            "row lower-controller\ncontroller 9\nvalues 1 2 3\nend\n";
     EXPECT_EQ(restart(), "");
-    EXPECT_EQ(s().upperControllerRow.controllerDis.value, 7);
-    EXPECT_EQ(s().lowerControllerRow.controllerDis.value, 9);
-    EXPECT_EQ(s().lowerControllerRow.valueDis3.value, 3);
-    EXPECT_EQ(s().upperControllerRow.valueDis3.value, 64);
+    EXPECT_EQ(s().upperControllerRow.lines.controllerDis.value, 7);
+    EXPECT_EQ(s().lowerControllerRow.lines.controllerDis.value, 9);
+    EXPECT_EQ(s().lowerControllerRow.lines.valueDis3.value, 3);
+    EXPECT_EQ(s().upperControllerRow.lines.valueDis3.value, 64);
 }
 
 TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)

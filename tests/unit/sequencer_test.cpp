@@ -85,12 +85,12 @@ TEST_F(PlayTest, CellsClickedInTheStepsChooseTheLinesPlayed)
 {
     Row_Mode& upper = s().upperControllerRow;
     Row_Gate& gate = s().gateRow;
-    drag(upper.valueFader1, 100);
-    drag(upper.valueFader2, 0);
-    drag(gate.velocityFader1, 127);
-    drag(gate.velocityFader2, 0);
-    EXPECT_EQ(upper.valueDis1.value, 100);
-    EXPECT_EQ(gate.velocityDis2.value, 0);
+    drag(upper.lines.valueFader1, 100);
+    drag(upper.lines.valueFader2, 0);
+    drag(gate.lines.velocityFader1, 127);
+    drag(gate.lines.velocityFader2, 0);
+    EXPECT_EQ(upper.lines.valueDis1.value, 100);
+    EXPECT_EQ(gate.lines.velocityDis2.value, 0);
     for (But3* step : {&upper.stepButtons[0], &gate.stepButtons[1]}) click(step->x + 7, step->y + 7);
     for (But3* step : {&upper.stepButtons[1], &gate.stepButtons[0]}) click(step->x + 7, step->y + 22);
     pointer_at(-100, -100);
@@ -104,9 +104,9 @@ TEST_F(PlayTest, CellsClickedInTheStepsChooseTheLinesPlayed)
 
 TEST_F(PlayTest, ControllerNumberZeroSilencesTheRowAndIsFrozenWhileRunning)
 {
-    Fader& number = s().upperControllerRow.controllerFader;
+    Fader& number = s().upperControllerRow.lines.controllerFader;
     drag(number, 0);
-    EXPECT_EQ(s().upperControllerRow.controllerDis.value, 0);
+    EXPECT_EQ(s().upperControllerRow.lines.controllerDis.value, 0);
     startstop();
     EXPECT_EQ(sent(), (Messages{CC1, Off0, On36}));
     grab(number);
@@ -129,11 +129,11 @@ TEST_F(PlayTest, ControllerNumberZeroSilencesTheRowAndIsFrozenWhileRunning)
 TEST_F(PlayTest, NoteRowPlaysItsLinesAtItsOwnRate)
 {
     Row_Note& note = s().noteRow;
-    drag(note.octaveFader1, 5);
-    drag(note.noteFader2, 2);
-    drag(note.octaveFader3, 9);
-    drag(note.noteFader3, 11);
-    EXPECT_EQ(note.noteDis3.value, 119);
+    drag(note.lines.octaveFader1, 5);
+    drag(note.lines.noteFader2, 2);
+    drag(note.lines.octaveFader3, 9);
+    drag(note.lines.noteFader3, 11);
+    EXPECT_EQ(note.lines.noteDis3.value, 119);
     for (int k = 0; k < 8; ++k) click(note.stepButtons[k].x + 7, note.stepButtons[k].y + 7 + 15 * (k % 3));
     drag(note.rateFader, 3);
     EXPECT_EQ(note.rateDis.value, 8);
@@ -237,10 +237,10 @@ TEST_F(PlayTest, OwedTicksKeepEveryRowsPlaceButSendOnlyTheNewestStepAndEveryCloc
     for (auto* row : {&upper.stepButtons, &note.stepButtons, &gate.stepButtons})
         for (int k = 0; k < 8; ++k) (*row)[k].state = 2 - k % 3;  // lines 1, 2, 3, 1, 2, ...
     lower.stepButtons[4].state = 2;
-    set_lines({&upper.valueFader1, &upper.valueFader2, &upper.valueFader3}, {10, 20, 30});
-    set_lines({&lower.valueFader1, &lower.valueFader2, &lower.valueFader3}, {11, 21, 31});
-    set_lines({&note.noteFader1, &note.noteFader2, &note.noteFader3}, {0, 2, 4});  // 36, 38, 40
-    set_lines({&gate.velocityFader1, &gate.velocityFader2, &gate.velocityFader3}, {100, 80, 60});
+    set_lines({&upper.lines.valueFader1, &upper.lines.valueFader2, &upper.lines.valueFader3}, {10, 20, 30});
+    set_lines({&lower.lines.valueFader1, &lower.lines.valueFader2, &lower.lines.valueFader3}, {11, 21, 31});
+    set_lines({&note.lines.noteFader1, &note.lines.noteFader2, &note.lines.noteFader3}, {0, 2, 4});  // 36, 38, 40
+    set_lines({&gate.lines.velocityFader1, &gate.lines.velocityFader2, &gate.lines.velocityFader3}, {100, 80, 60});
     s().clockOut = true;
     startstop();
     EXPECT_EQ(taken(), (Bytes{0xFA} + Clock + Bytes{0xB0, 1, 10, 0xB0, 1, 31, 0x80, 0, 0x7F, 0x90, 36, 100}));
