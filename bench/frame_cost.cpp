@@ -5,7 +5,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,16 +23,12 @@ MIDI_DRIVER counting_driver = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-void start_headless_allegro()
+void start_counting_headless()
 {
-    if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
+    if (!start_headless_allegro()) {
         std::fprintf(stderr, "Allegro did not start: %s\n", allegro_error);
         std::exit(EXIT_FAILURE);
     }
-    set_color_depth(16);
-    _rgb_r_shift_16 = 11;
-    _rgb_g_shift_16 = 5;
-    _rgb_b_shift_16 = 0;
     midi_driver = &counting_driver;
     installTickPeriod = [](int) {};
 }
@@ -132,7 +127,7 @@ BENCHMARK(BM_RowNoteStep);
 
 int main(int argc, char** argv)
 {
-    start_headless_allegro();
+    start_counting_headless();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return EXIT_FAILURE;
     benchmark::RunSpecifiedBenchmarks();

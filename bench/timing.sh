@@ -25,10 +25,11 @@ install_missing_packages xvfb xdotool x11-utils x11-apps python3
 
 program=$(realpath "${1:-$root/build/kalverosin4}")
 seconds=${2:-60}
-if [ ! -x "$program" ]; then
-    echo "No program at $program: build it first (cmake -S . -B build && cmake --build build)" >&2
+if [ ! -x "$program" ] || [ ! -x "$(dirname "$program")/tools/pictures" ]; then
+    echo "No program and tools at $program: build them first (cmake -S . -B build && cmake --build build)" >&2
     exit 1
 fi
+read_layout "$(dirname "$program")/tools/pictures"
 
 work=$(mktemp -d /tmp/bench-timing-XXXXXX)
 xvfb_pid=
@@ -117,24 +118,25 @@ drag_to_end() {
 
 captured_lines() { [ -f "$capture" ] && [ "$(wc -l <"$capture")" -ge "$1" ]; }
 
-press_startstop() { press_until 195 430 captured_lines 12 || fail "STARTSTOP did not start the transport"; }
+press_startstop() { press_until $(place startstop) captured_lines 12 || fail "STARTSTOP did not start the transport"; }
 
 # EXIT, held until the program has ended; SIGTERM by its id if it does not.
 press_exit() {
     xdotool mouseup 1
     sleep 0.15
-    press_until 25 430 program_ended || echo "EXIT did not end the program; stopping it by SIGTERM" >&2
+    press_until $(place exit) program_ended || echo "EXIT did not end the program; stopping it by SIGTERM" >&2
     local status=0
     stop_program || status=$?
     echo "program exit status $status"
 }
 
-# The velocity fader swings across most of its track, 16 pixels every 10 ms, so
-# that every frame (20 ms) sees the knob somewhere new.
+# The fader at (fx, y) swings across most of its track, 16 pixels every 10 ms,
+# so that every frame (20 ms) sees the knob somewhere new.
 swing_fader_until() {
-    local y=$1 until_ns=$2 x
+    local fx=$1 y=$2 length=$3 until_ns=$4 x
+    local low=$((fx + 10)) high=$((fx + length - 6))
     local moves=()
-    for x in $(seq 460 16 588) $(seq 572 -16 476); do
+    for x in $(seq "$low" 16 "$high") $(seq $((high - 16)) -16 $((low + 16))); do
         moves+=(mousemove --window "$window" "$x" "$y" sleep 0.01)
     done
     while [ "$(now_ns)" -lt "$until_ns" ]; do xdotool "${moves[@]}"; done
@@ -201,7 +203,7 @@ analyse() {
 scenario_a() {
     start_program "$work/a"
     press_startstop
-    move 320 238
+    park
     cpu_sample >"$work/a/cpu.before"
     sleep "$seconds"
     cpu_sample >"$work/a/cpu.after"
@@ -210,28 +212,30 @@ scenario_a() {
     cpu_report "$work/a/cpu.before" "$work/a/cpu.after"
 }
 
-# Rows at y 75, 155 (controllers), 245 (note), 325 (gate); the gate row's
-# third velocity line is the one the untouched step buttons select, so its
-# drag shows in the Note On velocities. C: the same tempo and rates, the
-# pointer at rest: what the moving pointer costs.
+# The velocity row's third line is the one the untouched step buttons select,
+# so its drag shows in the Note On velocities. C: the same tempo and rates,
+# the pointer at rest: what the moving pointer costs.
 fast_rows_and_start() {
     start_program "$work/$1"
-    button_hovered 195 430
-    drag_to_end 450 430 72 472
-    drag_to_end 547 430 72 547
+    button_hovered $(place startstop)
+    drag_to_end $(place speed-tens-fader.knob)
+    drag_to_end $(place speed-units-fader.knob)
     local row
-    for row in 75 155 245 325; do drag_to_end 75 $((row + 25)) 120 145; done
+    for row in upper-controller-row lower-controller-row note-row velocity-row; do
+        drag_to_end $(place "$row.rate-fader")
+    done
     press_startstop
 }
 
 scenario_b() {
     fast_rows_and_start b
-    local fader_y=$((325 + 55))
-    wait_for 20 knob_hovered_once 515 "$fader_y" || fail "no hover look on the velocity fader"
+    local fader_x fader_y length knob_x
+    read -r fader_x fader_y length knob_x <<<"$(place velocity-row.line-3-fader)"
+    wait_for 20 knob_hovered_once "$knob_x" "$fader_y" || fail "no hover look on the velocity fader"
     xdotool mousedown 1
     sleep 0.1  # the swing itself shows whether the knob was taken: the velocities in the capture
     cpu_sample >"$work/b/cpu.before"
-    swing_fader_until $((fader_y + 12)) $(($(now_ns) + seconds * 1000000000))
+    swing_fader_until "$fader_x" $((fader_y + 12)) "$length" $(($(now_ns) + seconds * 1000000000))
     cpu_sample >"$work/b/cpu.after"
     press_exit
     analyse 249 3 "B: 249 BPM, every row at RATE 64, velocity fader dragged, ${seconds} s"
@@ -240,7 +244,7 @@ scenario_b() {
 
 scenario_c() {
     fast_rows_and_start c
-    move 320 238
+    park
     cpu_sample >"$work/c/cpu.before"
     sleep "$seconds"
     cpu_sample >"$work/c/cpu.after"

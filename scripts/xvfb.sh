@@ -73,6 +73,27 @@ wait_for() { # SECONDS COMMAND...
 
 move() { xdotool mousemove --window "$window" "$1" "$2"; }
 
+# The panel's places by name, from the program's own table: PICTURES layout.
+read_layout() { # PICTURES
+    local pictures
+    pictures=$(realpath "$1")
+    panel_layout=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && "$pictures" layout)
+}
+
+# Where a named control stands at start (read_layout first): x y, and for a
+# fader its length and the x of its knob.
+place() { # NAME
+    awk -v name="$1" '$1 == name { $1 = ""; print substr($0, 2); found = 1 } END { exit !found }' <<<"$panel_layout" ||
+        { echo "no place called $1 on the panel" >&2; return 1; }
+}
+
+# The pointer on the row binding strip, where it hovers nothing.
+park() {
+    local x y
+    read -r x y <<<"$(place row-binding)"
+    move $((x + 125)) $((y + 3))
+}
+
 # True when the 5 x 5 area (or W x H) at window position (x, y) shows the area
 # at (bx, by) of the skin file FILE.
 shows() { # X Y FILE BX BY [W H]

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // ---------------------------------------------------------------------------
 // Drawing surface
@@ -38,6 +39,10 @@ extern int toset;
 BITMAP* create_picture(int w, int h);
 void release_picture(BITMAP* picture);
 int live_pictures();
+
+// Allegro without a display, for tools and tests: 16-bit memory bitmaps in the
+// colour layout of the real window. Safe to call again; false if Allegro cannot start.
+bool start_headless_allegro();
 
 class Schirm {
 public:
@@ -469,6 +474,52 @@ using Row_Note = Row<NoteLines>;
 extern template class Row<ControllerLines>;
 extern template class Row<VelocityLines>;
 extern template class Row<NoteLines>;
+
+// ---------------------------------------------------------------------------
+// Panel layout
+// ---------------------------------------------------------------------------
+
+// Where each row and each item of the cockpit stands on the panel: its top-left
+// corner (for the driver's name, where it ends). The program builds the panel
+// from this table; tests and tools find the controls by name in it, and
+// `pictures layout` prints it, with the controls inside the rows, for scripts.
+struct PanelPlace {
+    const char* name;
+    int x;
+    int y;
+};
+
+inline constexpr PanelPlace PanelLayout[] = {
+    {"upper-controller-row", 10, 75},
+    {"lower-controller-row", 10, 155},
+    {"note-row", 10, 245},
+    {"velocity-row", 10, 325},
+    {"top-cockpit", 10, 10},
+    {"bottom-cockpit", 10, 420},
+    {"row-binding", 195, 235},
+    {"title", 20, 20},
+    {"driver-name-end", 620, 20},
+    {"startstop", 195, 430},
+    {"startstop-label", 215, 431},
+    {"exit", 25, 430},
+    {"exit-label", 45, 431},
+    {"speed-tens-fader", 450, 430},
+    {"speed-units-fader", 547, 430},
+    {"speed-display", 522, 430},
+    {"speed-label", 410, 431},
+    {"channel-fader", 450, 445},
+    {"channel-display", 593, 444},
+    {"channel-label", 361, 447},
+};
+
+// The place of a named item; where it is used as a constant, a name that is
+// not in the table does not compile.
+constexpr PanelPlace panel_place(std::string_view name)
+{
+    for (const PanelPlace& place : PanelLayout)
+        if (name == place.name) return place;
+    throw std::invalid_argument("no such place on the panel");
+}
 
 // ---------------------------------------------------------------------------
 // Application core

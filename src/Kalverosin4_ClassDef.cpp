@@ -3,6 +3,7 @@
 #include "Kalverosin4.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
@@ -54,6 +55,19 @@ void release_picture(BITMAP* picture)
 }
 
 int live_pictures() { return static_cast<int>(fresh_pictures().size()); }
+
+// Other code of the same process may have started Allegro already, with other
+// colour settings, so the depth and the layout are set every time. Until a
+// graphics mode is set Allegro takes 16-bit colour as BGR; the X11 window gives RGB 565.
+bool start_headless_allegro()
+{
+    if (!system_driver && install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return false;
+    set_color_depth(16);
+    _rgb_r_shift_16 = 11;
+    _rgb_g_shift_16 = 5;
+    _rgb_b_shift_16 = 0;
+    return true;
+}
 
 Schirm::Schirm()
     // Without a graphics driver (headless) there is no video memory to ask for.

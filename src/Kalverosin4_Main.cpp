@@ -161,38 +161,52 @@ constexpr int SpeedUnitsId = 6003;
 constexpr int ChannelFaderId = 7000;
 constexpr int ChannelDisId = 7001;
 constexpr int GlyphWidth = 7;
+constexpr const char* DriverLabel = "detected midi driver";
+constexpr int DriverNameGap = 21;
 
-// The driver name always ends at x = 620, its label 21 pixels before it.
+// The driver's name ends at its place, its label a gap before it.
+int driver_name_x(const char* driverName)
+{
+    return panel_place("driver-name-end").x - GlyphWidth * static_cast<int>(std::strlen(driverName));
+}
 int driver_label_x(const char* driverName)
 {
-    return 459 - GlyphWidth * static_cast<int>(std::strlen(driverName));
+    return driver_name_x(driverName) - DriverNameGap - GlyphWidth * static_cast<int>(std::strlen(DriverLabel));
+}
+
+Txt text_at(const Skin& skin, const char* place, const char* text, int shade = 0)
+{
+    return {skin, panel_place(place).x, panel_place(place).y, text, shade};
 }
 
 }  // namespace
 
 Cockpit::Cockpit(Skin skin, const char* driverName)
-    : titleText(skin, 20, 20, "KALVEROSIN 4", 1),
-      driverLabelText(skin, driver_label_x(driverName), 20, "detected midi driver", 0),
-      driverNameText(skin, driver_label_x(driverName) + 161, 20, driverName, 0),
-      startstopButton(StartstopId, skin, 195, 430, 0),
-      startstopText(skin, 215, 431, "STARTSTOP", 0),
-      exitButton(ExitId, skin, 25, 430, 0),
-      exitText(skin, 45, 431, "EXIT", 0),
-      speedTensFader(SpeedTensId, skin, 450, 430, 72, 4, 24, init_tempo / 10, 21),
-      speedUnitsFader(SpeedUnitsId, skin, 547, 430, 72, 0, 9, init_tempo % 10, 10),
-      speedDis(SpeedDisId, skin, 522, 430, init_tempo),
-      speedText(skin, 410, 431, "SPEED", 0),
-      channelFader(ChannelFaderId, skin, 450, 445, 144, 1, 16, 1, 17),
-      channelDis(ChannelDisId, skin, 593, 444, 1),
-      channelText(skin, 361, 447, "MIDI CHANNEL", 0)
+    : titleText(text_at(skin, "title", "KALVEROSIN 4", 1)),
+      driverLabelText(skin, driver_label_x(driverName), panel_place("driver-name-end").y, DriverLabel, 0),
+      driverNameText(skin, driver_name_x(driverName), panel_place("driver-name-end").y, driverName, 0),
+      startstopButton(StartstopId, skin, panel_place("startstop").x, panel_place("startstop").y, 0),
+      startstopText(text_at(skin, "startstop-label", "STARTSTOP")),
+      exitButton(ExitId, skin, panel_place("exit").x, panel_place("exit").y, 0),
+      exitText(text_at(skin, "exit-label", "EXIT")),
+      speedTensFader(SpeedTensId, skin, panel_place("speed-tens-fader").x, panel_place("speed-tens-fader").y, 72, 4,
+                     24, init_tempo / 10, 21),
+      speedUnitsFader(SpeedUnitsId, skin, panel_place("speed-units-fader").x, panel_place("speed-units-fader").y,
+                      72, 0, 9, init_tempo % 10, 10),
+      speedDis(SpeedDisId, skin, panel_place("speed-display").x, panel_place("speed-display").y, init_tempo),
+      speedText(text_at(skin, "speed-label", "SPEED")),
+      channelFader(ChannelFaderId, skin, panel_place("channel-fader").x, panel_place("channel-fader").y, 144, 1, 16,
+                   1, 17),
+      channelDis(ChannelDisId, skin, panel_place("channel-display").x, panel_place("channel-display").y, 1),
+      channelText(text_at(skin, "channel-label", "MIDI CHANNEL"))
 {
 }
 
 void Cockpit::draw_first(Schirm& schirm, Skin& skin)
 {
-    schirm.put(skin.cock(10));
-    schirm.put(skin.cock(420));
-    schirm.put({skin.rowbind, 195, 235, 0});
+    schirm.put(skin.cock(panel_place("top-cockpit").y));
+    schirm.put(skin.cock(panel_place("bottom-cockpit").y));
+    schirm.put({skin.rowbind, panel_place("row-binding").x, panel_place("row-binding").y, 0});
     schirm.put(titleText.draw());
     schirm.put(driverLabelText.draw());
     schirm.put(driverNameText.draw());
@@ -221,7 +235,6 @@ constexpr int UpperControllerRowId = 3000;
 constexpr int LowerControllerRowId = 3000;  // the two controller rows share their widget ids
 constexpr int GateRowId = 1000;
 constexpr int NoteRowId = 2000;
-constexpr int RowX = 10;
 
 const char* selected_driver_name() { return midi_driver && midi_driver->ascii_name ? midi_driver->ascii_name : ""; }
 
@@ -243,10 +256,12 @@ void refresh_items(Schirm& schirm, Row& row, int count)
 Sequencer::Sequencer(Schirm& schirm, Skin skin)
     : schirm(schirm),
       skin(skin),
-      upperControllerRow(UpperControllerRowId, skin, RowX, 75),
-      lowerControllerRow(LowerControllerRowId, skin, RowX, 155),
-      gateRow(GateRowId, skin, RowX, 325),
-      noteRow(NoteRowId, skin, RowX, 245),
+      upperControllerRow(UpperControllerRowId, skin, panel_place("upper-controller-row").x,
+                         panel_place("upper-controller-row").y),
+      lowerControllerRow(LowerControllerRowId, skin, panel_place("lower-controller-row").x,
+                         panel_place("lower-controller-row").y),
+      gateRow(GateRowId, skin, panel_place("velocity-row").x, panel_place("velocity-row").y),
+      noteRow(NoteRowId, skin, panel_place("note-row").x, panel_place("note-row").y),
       cockpit(skin, selected_driver_name()),
       midiChannel(0),
       lastNote(0),

@@ -5,12 +5,15 @@
 //                                 (scripts/golden.sh writes tests/golden/ with it)
 //   pictures contact-sheet FILE   every widget in each of its looks, to judge the
 //                                 look at a glance
+//   pictures layout               where the controls stand at start, one per line:
+//                                 name x y, and for a fader also its length and
+//                                 the x of its knob (scripts press by these names)
 #include "Kalverosin4.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -106,23 +109,70 @@ void draw_contact_sheet(Skin& skin)
     draw_faders_displays_labels(skin);
 }
 
+void print_place(const std::string& name, int x, int y) { std::printf("%s %d %d\n", name.c_str(), x, y); }
+void print_fader(const std::string& name, const Fader& f)
+{
+    std::printf("%s %d %d %d %d\n", name.c_str(), f.x, f.y, f.length, f.x + f.knob_pos);
+}
+
+template <class Lines>
+void print_row(const std::string& name, Row<Lines>& row, const std::array<Fader*, 3>& lineFaders)
+{
+    print_fader(name + ".rate-fader", row.rateFader);
+    print_fader(name + ".step-fader", row.stepFader);
+    print_fader(name + ".direct-fader", row.directFader);
+    for (int line = 0; line < 3; ++line)
+        print_fader(name + ".line-" + std::to_string(line + 1) + "-fader", *lineFaders[line]);
+    print_place(name + ".loop-bar", row.loopBar.x, row.loopBar.y);
+    for (int k = 0; k < StepsPerRow; ++k)
+        print_place(name + ".step-" + std::to_string(k + 1), row.stepButtons[k].x, row.stepButtons[k].y);
+}
+
+void print_layout(Skin& skin)
+{
+    for (const PanelPlace& place : PanelLayout) print_place(place.name, place.x, place.y);
+    Schirm schirm;
+    Sequencer s(schirm, skin);
+    print_fader("speed-tens-fader.knob", s.cockpit.speedTensFader);
+    print_fader("speed-units-fader.knob", s.cockpit.speedUnitsFader);
+    print_fader("channel-fader.knob", s.cockpit.channelFader);
+    for (auto* row : {&s.upperControllerRow, &s.lowerControllerRow}) {
+        ControllerLines& l = row->lines;
+        std::string name = row == &s.upperControllerRow ? "upper-controller-row" : "lower-controller-row";
+        print_row(name, *row, {&l.valueFader1, &l.valueFader2, &l.valueFader3});
+        print_fader(name + ".controller-fader", l.controllerFader);
+    }
+    NoteLines& n = s.noteRow.lines;
+    print_row("note-row", s.noteRow, {&n.noteFader1, &n.noteFader2, &n.noteFader3});
+    print_fader("note-row.line-1-octave-fader", n.octaveFader1);
+    print_fader("note-row.line-2-octave-fader", n.octaveFader2);
+    print_fader("note-row.line-3-octave-fader", n.octaveFader3);
+    VelocityLines& v = s.gateRow.lines;
+    print_row("velocity-row", s.gateRow, {&v.velocityFader1, &v.velocityFader2, &v.velocityFader3});
+    schirm.release();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    bool layout = argc == 2 && std::strcmp(argv[1], "layout") == 0;
     bool first = argc == 3 && std::strcmp(argv[1], "first-picture") == 0;
-    if (argc != 3 || (!first && std::strcmp(argv[1], "contact-sheet") != 0)) {
-        std::fprintf(stderr, "usage: %s first-picture|contact-sheet FILE.bmp\n", argv[0]);
+    if (!layout && (argc != 3 || (!first && std::strcmp(argv[1], "contact-sheet") != 0))) {
+        std::fprintf(stderr, "usage: %s first-picture|contact-sheet FILE.bmp | layout\n", argv[0]);
         return 64;
     }
-    install_allegro(SYSTEM_NONE, &errno, atexit);
-    set_color_depth(16);
-    // The layout the X11 driver gives 16-bit colour.
-    _rgb_r_shift_16 = 11;
-    _rgb_g_shift_16 = 5;
-    _rgb_b_shift_16 = 0;
+    if (!start_headless_allegro()) {
+        std::fprintf(stderr, "pictures: Allegro did not start: %s\n", allegro_error);
+        return 1;
+    }
     try {
         Skin skin;
+        if (layout) {
+            print_layout(skin);
+            skin.release();
+            return 0;
+        }
         sheet = create_bitmap(640, 480);
         if (first)
             draw_first_picture(skin);

@@ -3,6 +3,8 @@
 // the bytes, never their timing).
 #include "e2e.h"
 
+#include "Kalverosin4.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using Messages = std::vector<std::vector<int>>;
+constexpr PanelPlace Startstop = panel_place("startstop"), Exit = panel_place("exit");
 
 TEST(WindowTest, KeysChangeNothing)
 {
@@ -21,7 +24,7 @@ TEST(WindowTest, KeysChangeNothing)
     shell("xdotool key --delay 20 space Return s x Escape Up Down 1 2 F1");
     // Keys reach the program in order with the pointer's moves: once a hover
     // that follows them shows, every key has been seen.
-    ASSERT_TRUE(program.hover(202, 437, 195, 430));
+    ASSERT_TRUE(program.hover(Startstop.x + 7, Startstop.y + 7, Startstop.x, Startstop.y));
     wait_for_first_picture(program);
     EXPECT_TRUE(program.running());
     EXPECT_TRUE(program.captured_messages().empty());
@@ -40,10 +43,10 @@ int find_sweep(const Messages& messages, int from)
 void play_stop_and_exit(Program& program, size_t n)
 {
     auto sent = [&] { return program.captured_messages().size(); };
-    EXPECT_TRUE(program.press_until(195, 430, [&] { return sent() >= n; })) << sent();
-    EXPECT_TRUE(program.press_until(195, 430, [&] { return find_sweep(program.captured_messages(), 0) >= 0; }))
+    EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y, [&] { return sent() >= n; })) << sent();
+    EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y, [&] { return find_sweep(program.captured_messages(), 0) >= 0; }))
         << sent();
-    EXPECT_TRUE(program.press_until(25, 430, [&] { return !program.running(); })) << program.report();
+    EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << program.report();
     EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0);
 }
 

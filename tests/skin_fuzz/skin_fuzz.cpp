@@ -3,7 +3,6 @@
 // which fails it on any invalid read or write inside Allegro.
 #include "Kalverosin4.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -49,8 +48,7 @@ std::string mutate(std::string bytes, std::mt19937& random)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4 || install_allegro(SYSTEM_NONE, &errno, atexit) != 0) return 2;
-    set_color_depth(16);
+    if (argc != 4 || !start_headless_allegro()) return 2;
     std::mt19937 random(20261207);
     int rounds = std::stoi(argv[3]), loaded = 0;
     for (int round = 0; round < rounds; ++round) {

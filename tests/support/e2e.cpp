@@ -151,7 +151,7 @@ void Program::move(int x, int y)
 // The window keeps the pointer's last place in it: the binding strip, where it hovers nothing.
 void Program::park()
 {
-    move(320, 238);
+    move(panel_place("row-binding").x + 125, panel_place("row-binding").y + 3);
     shell("xdotool mousemove 790 590");
 }
 

@@ -1,28 +1,14 @@
 #include "headless.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 
-// Other tests of the same process may have started Allegro already, with other
-// colour settings: the depth and the RGB 565 layout of the X11 driver are set every time.
-void start_headless_allegro()
-{
-    if (!system_driver) {
-        ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0);
-    }
-    set_color_depth(16);
-    _rgb_r_shift_16 = 11;
-    _rgb_g_shift_16 = 5;
-    _rgb_b_shift_16 = 0;
-}
-
 Skin& real_skin()
 {
-    start_headless_allegro();
+    EXPECT_TRUE(start_headless_allegro());
     static Skin skin(KNOBCUT_PARENT);
     return skin;
 }

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-void start_headless_allegro();
 Skin& real_skin();
 
 inline void press(int buttons = 1) { mouse_b = buttons; }

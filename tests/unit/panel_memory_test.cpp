@@ -62,7 +62,7 @@ protected:
         drag(row.rateFader, seed);
         drag(row.stepFader, 3 * seed + 1);
         drag(row.directFader, seed % 3);
-        for (int k = seed; k < StepsPerRow; k += 3) click(row.x + 192 + 15 * k, row.y + 32 + 15 * (k / 3 % 3));
+        for (int k = seed; k < StepsPerRow; k += 3) click(row.stepButtons[k].x + 7, row.stepButtons[k].y + 7 + 15 * (k / 3 % 3));
         move_marker(row.loopBar, 7, 8 + seed);
         move_marker(row.loopBar, 0, seed);
         int n = 0;
@@ -72,11 +72,11 @@ protected:
     std::vector<int> play()
     {
         MidiRecorder::clear();
-        click(202, 437);
+        click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
         tick_passes(1, 4 * 48);
         std::vector<int> sent = MidiRecorder::bytes;
         for (int i = 0; i <= lockframes; ++i) frame();
-        click(202, 437);
+        click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
         return sent;
     }
 };
