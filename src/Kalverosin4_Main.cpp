@@ -73,13 +73,20 @@ void init()
     if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_window();
     set_color_depth(16);
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_window();
-    install_keyboard();
+    install_keyboard();  // never read, so nothing to say if there is none
     register_steady_timer();
-    install_timer();
-    install_mouse();
+    if (install_timer() != 0)
+        report(Severity::Warning, std::string("cannot start the timer (") + allegro_error +
+                                      "): the panel will neither play nor move.");
+    if (install_mouse() < 0) report(Severity::Warning, "there is no mouse: the panel cannot be played.");
     // Our own drivers must be known before the sound system picks one.
     register_midi_drivers();
-    install_sound(DIGI_AUTODETECT, MIDI_AUTODETECT, nullptr);
+    hold_back_alsa_messages();
+    int sound = install_sound(DIGI_AUTODETECT, MIDI_AUTODETECT, nullptr);
+    std::string alsaSaid = release_alsa_messages();
+    if (sound != 0)
+        report(Severity::Warning, std::string("cannot start the sound system (") + allegro_error +
+                                      "): no MIDI will be sent." + (alsaSaid.empty() ? "" : " ALSA said: " + alsaSaid));
     install_int_ex(timerCounter_Updater, tick_period(init_tempo));
     install_int_ex(FrameTimerUpdater, BPS_TO_TIMER(FrameRate));
 }

@@ -5,6 +5,8 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <utility>
 #include <cstdio>
 #include <string>
 
@@ -32,6 +34,18 @@ struct Client {
 Client client;
 
 void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
+
+std::string heldBack;
+
+void hold_alsa_error(const char*, int, const char*, int, const char* format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    heldBack += (heldBack.empty() ? "" : "; ") + std::string(line);
+}
 
 // Without a sequencer alsa-lib prints its own complaint; Allegro then tries the
 // next driver, so that would only alarm the user.
@@ -169,6 +183,18 @@ void alsa_seq_raw_midi(int data)
 }
 
 }  // namespace
+
+void hold_back_alsa_messages()
+{
+    heldBack.clear();
+    snd_lib_error_set_handler(hold_alsa_error);
+}
+
+std::string release_alsa_messages()
+{
+    snd_lib_error_set_handler(nullptr);
+    return std::move(heldBack);
+}
 
 MIDI_DRIVER midi_alsa_seq = {
     MIDI_ALSA_SEQ,

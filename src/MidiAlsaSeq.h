@@ -11,6 +11,8 @@
 
 #include <allegro.h>
 
+#include <string>
+
 typedef struct _snd_seq snd_seq_t;
 typedef struct snd_seq_addr snd_seq_addr_t;
 typedef struct snd_seq_event snd_seq_event_t;
@@ -31,4 +33,11 @@ struct AlsaSeqCalls {
 };
 
 extern const AlsaSeqCalls alsaLibSeqCalls;
+
+// While Allegro probes its sound drivers, alsa-lib complains on stderr about
+// every card it does not find; the program wants only MIDI. What it says is
+// held back between these two calls and handed to the caller, who shows it
+// only if the sound system failed.
+void hold_back_alsa_messages();
+std::string release_alsa_messages();
 extern AlsaSeqCalls alsaSeqCalls;

@@ -28,6 +28,7 @@ TEST(WindowTest, KeysChangeNothing)
     wait_for_first_picture(program);
     EXPECT_TRUE(program.running());
     EXPECT_TRUE(program.captured_messages().empty());
+    EXPECT_EQ(program.error_output(), "") << "a start without a sound card has nothing to say";
 }
 
 // Index of the first All Notes Off sweep over the 16 channels at or after `from`, or -1.
