@@ -87,6 +87,9 @@ void init()
     if (sound != 0)
         report(Severity::Warning, std::string("cannot start the sound system (") + allegro_error +
                                       "): no MIDI will be sent." + (alsaSaid.empty() ? "" : " ALSA said: " + alsaSaid));
+    // The main loop polls: it sees its own deadlines the moment they pass.
+    run_on_main_loop(timerCounter_Updater);
+    run_on_main_loop(FrameTimerUpdater);
     install_int_ex(timerCounter_Updater, tick_period(init_tempo));
     install_int_ex(FrameTimerUpdater, BPS_TO_TIMER(FrameRate));
 }
@@ -292,6 +295,7 @@ bool Sequencer::running() { return cockpit.startstopButton.get_state() == 1; }
 
 void Sequencer::pass()
 {
+    poll_steady_timer();
     if (running()) handle_ticks();
     if (FrameTimer.load() <= 0) return;
     draw_frame();

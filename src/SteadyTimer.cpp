@@ -1,13 +1,19 @@
-// The timer thread that drives every Allegro timer of the program, in place of
-// Allegro's own. Allegro's thread sleeps for relative intervals and truncates
-// the time it measured twice without carrying the rest, so its tick clock runs
-// a few hundred ppm slow. This one sleeps to absolute deadlines on the
-// monotonic clock and hands Allegro exact, carried timer units, asks for the
-// finest timer slack, and for real-time priority where the system grants it.
+// The timer driver that drives every Allegro timer of the program, in place of
+// Allegro's own, which sleeps for relative intervals and truncates the time it
+// measured twice without carrying the rest, so that its tick clock runs a few
+// hundred ppm slow, and which runs every callback, the pointer's too, on one
+// thread under one lock.
+//
+// Deadlines here are absolute, in timer units counted on the monotonic clock,
+// so nothing drifts. The program's own callbacks (the tick and the frame) are
+// run by the main loop, which polls anyway and so sees a deadline at once; a
+// real-time thread stands behind it for a main loop that is busy, waking only
+// a moment after a deadline that was not taken. The library's callbacks, the
+// pointer's redraw above all, which waits for the X display lock, run on an
+// ordinary thread of their own, as Allegro's queue would run them.
 #include "SteadyTimer.h"
 
 #include <allegro/internal/aintern.h>
-#include <allegro/platform/aintunix.h>
 
 #include <pthread.h>
 #include <sched.h>
@@ -16,23 +22,26 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <climits>
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
 constexpr long long NanosPerSecond = 1000000000;
 constexpr long long UnitsPerSecond = TIMERS_PER_SECOND;
-// Allegro's own longest sleep when no timer is due sooner.
-constexpr long long IdleUnits = 0x8000;
+// The real-time thread takes a deadline the main loop left this long.
+constexpr long long Grace = UnitsPerSecond / 2000;
+// The ordinary thread looks at least this often (the pointer's own rate).
+constexpr long long LibraryLook = UnitsPerSecond / 100;
 // Above every ordinary thread, below the audio servers and JACK.
 constexpr int ModestPriority = 15;
+constexpr int OwnTimers = 4;
 
-std::atomic<bool> alive{false};
-pthread_t thread;
-_DRIVER_INFO* (*allegroTimerDrivers)() = nullptr;
+// ---------------------------------------------------------------------------
+// The clock
 
 long long monotonic_nanoseconds()
 {
@@ -56,12 +65,72 @@ long long nanoseconds_for(long long units)
            (units % UnitsPerSecond * NanosPerSecond + UnitsPerSecond - 1) / UnitsPerSecond;
 }
 
-void sleep_until(long long deadline)
+long long origin = 0;  // the clock's zero, set before the threads start
+
+std::uint64_t units_now() { return static_cast<std::uint64_t>(units_in(monotonic_nanoseconds() - origin)); }
+
+void sleep_until_units(long long units)
 {
+    long long deadline = origin + nanoseconds_for(units);
     timespec when{static_cast<time_t>(deadline / NanosPerSecond), static_cast<long>(deadline % NanosPerSecond)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
     }
 }
+
+// Signals belong to the main thread.
+void block_signals()
+{
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The program's own callbacks: claimed by the main loop, or by the real-time
+// thread when the main loop is late
+
+struct OwnTimer {
+    std::atomic<void (*)()> proc{nullptr};
+    Deadline deadline;
+    std::atomic<int> inside{0};  // threads that may be running the callback now
+};
+
+OwnTimer own[OwnTimers];
+std::atomic<bool> selected{false};
+
+OwnTimer* own_timer(void (*proc)())
+{
+    for (OwnTimer& t : own)
+        if (t.proc.load() == proc) return &t;
+    return nullptr;
+}
+
+// Every deadline of t passed by `by`, each run once, in turn.
+void run_passed(OwnTimer& t, std::uint64_t by)
+{
+    t.inside.fetch_add(1);
+    while (t.deadline.claim(by)) t.proc.load()();
+    t.inside.fetch_sub(1);
+}
+
+// The calls owed at the old period are made first, here, as Allegro's own
+// thread would have made them before the change.
+void change_period(OwnTimer& t, std::uint64_t period)
+{
+    for (;;) {
+        std::uint64_t now = units_now();
+        run_passed(t, now);
+        if (t.deadline.change_period(now, period)) return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The real-time thread: the main loop's backstop
+
+std::mutex backstopLock;
+std::condition_variable backstopWake;
+bool backstopAlive = false;
+pthread_t backstopThread;
 
 // Silently stays a normal thread where the system refuses; an rtprio limit
 // below our wish is taken as it is.
@@ -76,47 +145,210 @@ void ask_for_realtime_priority()
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
-void* timer_thread(void*)
+// When the backstop next has to look: a grace after the earliest deadline.
+std::chrono::steady_clock::time_point backstop_wake_time()
 {
-    // Signals belong to the main thread: Allegro's SIGTERM handler shuts the timer down and waits for this thread.
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    std::uint64_t now = units_now();
+    long long wait = UnitsPerSecond;
+    for (OwnTimer& t : own)
+        if (t.deadline.running())
+            wait = std::min(wait, static_cast<long long>(t.deadline.next(now) - now) + Grace);
+    long long at = origin + nanoseconds_for(static_cast<long long>(now) + std::max(wait, 0LL));
+    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(at));
+}
+
+// The next look is worked out under the lock, so that a deadline changed
+// meanwhile (the change takes the lock to wake it) is never missed.
+bool wait_for_next_look()
+{
+    std::unique_lock<std::mutex> lock(backstopLock);
+    if (backstopAlive) backstopWake.wait_until(lock, backstop_wake_time());
+    return backstopAlive;
+}
+
+void* backstop(void*)
+{
+    block_signals();
     prctl(PR_SET_TIMERSLACK, 1UL);
     ask_for_realtime_priority();
-
-    const long long origin = monotonic_nanoseconds();
-    long long handed = 0;  // units given to Allegro since origin
-    long long due = IdleUnits;
-    while (alive.load()) {
-        sleep_until(origin + nanoseconds_for(due));
-        long long elapsed = units_in(monotonic_nanoseconds() - origin);
-        long long interval = std::min<long long>(elapsed - handed, INT_MAX);
-        handed += interval;
-        due = handed + _handle_timer_tick(static_cast<int>(interval));
+    while (wait_for_next_look()) {
+        std::uint64_t late = units_now() - Grace;
+        for (OwnTimer& t : own)
+            if (t.deadline.passed(late)) run_passed(t, late);
     }
     return nullptr;
 }
 
-int steady_init()
+// A deadline moved or a timer started: the backstop works out its next look.
+void wake_backstop()
 {
-    alive = true;
-    if (pthread_create(&thread, nullptr, timer_thread, nullptr) == 0) return 0;
-    alive = false;
-    return -1;
+    std::lock_guard<std::mutex> lock(backstopLock);
+    backstopWake.notify_one();
 }
 
+// ---------------------------------------------------------------------------
+// The ordinary thread: the library's callbacks, as Allegro's own queue runs
+// them (a callback runs under the lock, so that remove_int waits for it)
+
+struct LibraryTimer {
+    void (*proc)() = nullptr;
+    void (*paramProc)(void*) = nullptr;
+    void* param = nullptr;
+    long long period = 0;
+    long long due = 0;
+};
+
+std::recursive_mutex libraryLock;
+LibraryTimer library[MAX_TIMERS];
+std::atomic<bool> libraryAlive{false};
+pthread_t libraryThread;
+
+bool in_use(const LibraryTimer& t) { return t.proc || t.paramProc; }
+
+// The next look, in units.
+long long run_library_timers()
+{
+    std::lock_guard<std::recursive_mutex> lock(libraryLock);
+    long long now = static_cast<long long>(units_now());
+    long long next = now + LibraryLook;
+    for (LibraryTimer& t : library) {
+        while (in_use(t) && t.period > 0 && t.due <= now) {
+            t.due += t.period;
+            if (t.paramProc)
+                t.paramProc(t.param);
+            else
+                t.proc();
+        }
+        if (in_use(t) && t.period > 0) next = std::min(next, t.due);
+    }
+    return next;
+}
+
+void* library_thread(void*)
+{
+    block_signals();
+    while (libraryAlive.load()) sleep_until_units(run_library_timers());
+    return nullptr;
+}
+
+LibraryTimer* library_timer(void (*proc)(), void (*paramProc)(void*), void* param)
+{
+    for (LibraryTimer& t : library)
+        if (in_use(t) && t.proc == proc && t.paramProc == paramProc && t.param == param) return &t;
+    for (LibraryTimer& t : library)
+        if (!in_use(t)) return &t;
+    return nullptr;
+}
+
+int install_library_timer(void (*proc)(), void (*paramProc)(void*), void* param, long period)
+{
+    std::lock_guard<std::recursive_mutex> lock(libraryLock);
+    LibraryTimer* t = library_timer(proc, paramProc, param);
+    if (!t) return -1;
+    if (in_use(*t))
+        t->due += period - t->period;
+    else
+        *t = {proc, paramProc, param, 0, static_cast<long long>(units_now()) + period};
+    t->period = period;
+    return 0;
+}
+
+void remove_library_timer(void (*proc)(), void (*paramProc)(void*), void* param)
+{
+    std::lock_guard<std::recursive_mutex> lock(libraryLock);
+    LibraryTimer* t = library_timer(proc, paramProc, param);
+    if (t && in_use(*t)) *t = LibraryTimer{};
+}
+
+// ---------------------------------------------------------------------------
+// The driver
+
+int steady_install_int(void (*proc)(), long period)
+{
+    OwnTimer* t = own_timer(proc);
+    if (!t) return install_library_timer(proc, nullptr, nullptr, period);
+    if (period <= 0)
+        t->deadline.stop();
+    else if (!t->deadline.running())
+        t->deadline.start(units_now(), static_cast<std::uint64_t>(period));
+    else
+        change_period(*t, static_cast<std::uint64_t>(period));
+    wake_backstop();
+    return 0;
+}
+
+// Returns once no thread runs the callback any more.
+void steady_remove_int(void (*proc)())
+{
+    OwnTimer* t = own_timer(proc);
+    if (!t) {
+        remove_library_timer(proc, nullptr, nullptr);
+        return;
+    }
+    t->deadline.stop();
+    while (t->inside.load() != 0) sched_yield();
+}
+
+int steady_install_param_int(void (*proc)(void*), void* param, long period)
+{
+    return install_library_timer(nullptr, proc, param, period);
+}
+
+void steady_remove_param_int(void (*proc)(void*), void* param) { remove_library_timer(nullptr, proc, param); }
+
+void stop_backstop()
+{
+    {
+        std::lock_guard<std::mutex> lock(backstopLock);
+        if (!backstopAlive) return;
+        backstopAlive = false;
+        backstopWake.notify_one();
+    }
+    pthread_join(backstopThread, nullptr);
+}
+
+void stop_library_thread()
+{
+    if (!libraryAlive.exchange(false)) return;
+    pthread_join(libraryThread, nullptr);
+}
+
+int steady_init()
+{
+    origin = monotonic_nanoseconds();
+    backstopAlive = true;
+    if (pthread_create(&backstopThread, nullptr, backstop, nullptr) != 0) {
+        backstopAlive = false;
+        return -1;
+    }
+    libraryAlive = true;
+    if (pthread_create(&libraryThread, nullptr, library_thread, nullptr) != 0) {
+        libraryAlive = false;
+        stop_backstop();
+        return -1;
+    }
+    selected = true;
+    return 0;
+}
+
+// Safe to call again: a thread that is not running is not waited for.
 void steady_exit()
 {
-    alive = false;
-    pthread_join(thread, nullptr);
+    selected = false;
+    stop_backstop();
+    stop_library_thread();
+    for (OwnTimer& t : own) t.deadline.stop();
+    std::lock_guard<std::recursive_mutex> lock(libraryLock);
+    for (LibraryTimer& t : library) t = LibraryTimer{};
 }
 
 void steady_rest(unsigned int milliseconds, void (*callback)())
 {
     long long deadline = monotonic_nanoseconds() + milliseconds * 1000000LL;
     if (!callback) {
-        sleep_until(deadline);
+        timespec when{static_cast<time_t>(deadline / NanosPerSecond), static_cast<long>(deadline % NanosPerSecond)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+        }
         return;
     }
     while (monotonic_nanoseconds() < deadline) callback();
@@ -129,16 +361,18 @@ TIMER_DRIVER steadyTimer = {
     "Steady timer",
     steady_init,
     steady_exit,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    steady_install_int,
+    steady_remove_int,
+    steady_install_param_int,
+    steady_remove_param_int,
     nullptr,
     nullptr,
     steady_rest,
 };
 
-// Ours first; Allegro's own drivers follow, should our thread fail to start.
+_DRIVER_INFO* (*allegroTimerDrivers)() = nullptr;
+
+// Ours first; Allegro's own drivers follow, should our threads fail to start.
 _DRIVER_INFO* timer_drivers_with_steady_first()
 {
     constexpr int Room = 8;
@@ -151,37 +385,76 @@ _DRIVER_INFO* timer_drivers_with_steady_first()
     return list;
 }
 
-// Allegro 4.4's Unix mutex: a recursive lock around a pthread mutex.
-struct UnixMutex {
-    int lockCount;
-    pthread_t owner;
-    pthread_mutex_t actual;
-};
+// ---------------------------------------------------------------------------
+// A deadline and its period in one word: the deadline, counted modulo 2^40
+// units (10 days), in the high bits, the period in the low ones. Deadlines are
+// compared by their difference, which stays right across the wrap.
 
-// The main thread holds the timer's mutex while it hides the pointer for a
-// copy; should it lose its processor meanwhile, priority inheritance lends it
-// the timer thread's priority instead of leaving the ticks waiting.
-void* create_inheriting_mutex()
+constexpr int PeriodBits = 24;
+constexpr std::uint64_t PeriodMask = (std::uint64_t{1} << PeriodBits) - 1;
+
+std::uint64_t pack(std::uint64_t deadline, std::uint64_t period)
 {
-    auto* mutex = static_cast<UnixMutex*>(_unix_create_mutex());
-    if (!mutex) return nullptr;
-    pthread_mutexattr_t inherit;
-    pthread_mutexattr_init(&inherit);
-    pthread_mutexattr_setprotocol(&inherit, PTHREAD_PRIO_INHERIT);
-    pthread_mutex_destroy(&mutex->actual);
-    pthread_mutex_init(&mutex->actual, &inherit);
-    pthread_mutexattr_destroy(&inherit);
-    return mutex;
+    return deadline << PeriodBits | (std::clamp<std::uint64_t>(period, 1, PeriodMask));
+}
+
+// Units from now to the deadline in word; negative once it has passed.
+long long units_until(std::uint64_t word, std::uint64_t now)
+{
+    return static_cast<long long>((word & ~PeriodMask) - (now << PeriodBits)) >> PeriodBits;
 }
 
 }  // namespace
+
+void Deadline::start(std::uint64_t now, std::uint64_t period) { word.store(pack(now + period, period)); }
+
+bool Deadline::change_period(std::uint64_t now, std::uint64_t period)
+{
+    std::uint64_t w = word.load();
+    if (w == 0 || units_until(w, now) <= 0) return false;
+    return word.compare_exchange_strong(w, pack((w >> PeriodBits) + period - (w & PeriodMask), period));
+}
+
+bool Deadline::passed(std::uint64_t now) const
+{
+    std::uint64_t w = word.load();
+    return w != 0 && units_until(w, now) <= 0;
+}
+
+bool Deadline::claim(std::uint64_t now)
+{
+    std::uint64_t w = word.load();
+    if (w == 0 || units_until(w, now) > 0) return false;
+    return word.compare_exchange_strong(w, w + ((w & PeriodMask) << PeriodBits));
+}
+
+std::uint64_t Deadline::next(std::uint64_t now) const
+{
+    return now + static_cast<std::uint64_t>(units_until(word.load(), now));
+}
 
 void register_steady_timer()
 {
     if (!system_driver || system_driver->timer_drivers == timer_drivers_with_steady_first) return;
     allegroTimerDrivers = system_driver->timer_drivers;
     system_driver->timer_drivers = timer_drivers_with_steady_first;
-    if (system_driver->create_mutex == _unix_create_mutex) system_driver->create_mutex = create_inheriting_mutex;
 }
 
 bool steady_timer_selected() { return timer_driver == &steadyTimer; }
+
+void run_on_main_loop(void (*proc)())
+{
+    if (own_timer(proc)) return;
+    for (OwnTimer& t : own) {
+        void (*none)() = nullptr;
+        if (t.proc.compare_exchange_strong(none, proc)) return;
+    }
+}
+
+void poll_steady_timer()
+{
+    if (!selected.load(std::memory_order_relaxed)) return;
+    std::uint64_t now = units_now();
+    for (OwnTimer& t : own)
+        if (t.deadline.passed(now)) run_passed(t, now);
+}
