@@ -198,6 +198,7 @@ def analyse(path, tempo, step_ticks, ticks_path=None):
         origin, period = fit_grid(points)
         grid = [origin + period * k for k in indices]
     lateness = sorted(t - grid[i] for i, step in enumerate(steps) if i > 0 for t, _ in step)
+    first_bytes = sorted(starts[i] - grid[i] for i in range(1, len(steps)))
     spreads = sorted(step[-1][0] - step[0][0] for step in steps)
     duration = end - origin
     shapes = {}
@@ -223,6 +224,7 @@ def analyse(path, tempo, step_ticks, ticks_path=None):
         "index_gaps": indices[-1] + 1 - len(steps),
         "start_offset": starts[0] - origin,
         "lateness": lateness,
+        "first_bytes": first_bytes,
         "spreads": spreads,
         "shapes": shapes,
         "late_steps": [sum(1 for i, t in enumerate(starts) if i > 0 and t - grid[i] > limit) for limit in LATE_LIMITS],
@@ -244,6 +246,9 @@ def report(title, tempo, step_ticks, r):
         f"{r['expected_fitted']} on the fitted clock; grid positions skipped {r['index_gaps']}",
         f"lateness of {len(late)} messages against the grid (us): p50 {percentile(late, 0.50):.0f}  "
         f"p99 {percentile(late, 0.99):.0f}  p99.9 {percentile(late, 0.999):.0f}  max {late[-1]:.0f}",
+        f"lateness of the first byte of {len(r['first_bytes'])} steps (us): "
+        f"p50 {percentile(r['first_bytes'], 0.50):.0f}  p99 {percentile(r['first_bytes'], 0.99):.0f}  "
+        f"p99.9 {percentile(r['first_bytes'], 0.999):.0f}  max {r['first_bytes'][-1]:.0f}",
         f"first byte to last byte of a step (us): p50 {percentile(r['spreads'], 0.50):.0f}  "
         f"p99 {percentile(r['spreads'], 0.99):.0f}  max {r['spreads'][-1]:.0f}",
         f"first step (sent at the press) {r['start_offset']:.0f} us after its grid position",

@@ -1,0 +1,34 @@
+// What an outside master sends that the sequencer follows (follow_clock on),
+// from whichever of the program's MIDI drivers listens: the ALSA sequencer
+// client's port "MIDI In", or the capture driver's capture_input. Both hand
+// their bytes to one parser, so that everything after it is shared.
+#pragma once
+
+enum class MasterKind { Clock, Start, Continue, Stop, SongPosition };
+
+struct MasterMessage {
+    MasterKind kind;
+    int sixteenths;  // Song Position only: MIDI beats (sixteenth notes) from the start
+};
+
+// Raw MIDI bytes to master messages. Whatever arrives (notes and controllers,
+// running status, System Exclusive of any length, a message cut short, bytes
+// that are no MIDI at all) is taken without harm; what is not a master
+// message is dropped. Real-time bytes may stand inside other messages.
+class MasterParser {
+public:
+    // True when the byte completes a master message, which is then in message.
+    bool take(unsigned char byte, MasterMessage& message);
+
+private:
+    unsigned char status = 0;  // of the message being read; 0 when none
+    int have = 0;              // data bytes of it read so far
+    unsigned char data[2] = {};
+};
+
+// Opens the selected MIDI driver's input; false, with one line on stderr,
+// where it cannot (a driver that cannot listen, an input that will not open).
+bool listen_to_master();
+
+// The next message from the master, if one has come; never waits.
+bool next_master_message(MasterMessage& message);
