@@ -4,6 +4,8 @@
 
 #include <allegro.h>
 
+#include "MasterInput.h"
+
 #include <array>
 #include <atomic>
 #include <stdexcept>
@@ -549,7 +551,8 @@ void send_realtime(int status);
 // What goes beyond the panel, from the [kalverosin4] section of Allegro's
 // configuration; everything is off unless switched on there.
 struct ConfigOptions {
-    bool midiClock = false;  // midi_clock: clock, start and stop out
+    bool midiClock = false;    // midi_clock: clock, start and stop out
+    bool followClock = false;  // follow_clock: an outside master's clock and transport in
     std::string panelFile;   // remember_panel, panel_file: where the panel is kept; empty when it is not
 };
 ConfigOptions read_options();
@@ -577,6 +580,23 @@ public:
     int tempo() const;
 };
 
+// An outside master's clocks as they are read: when the last one came, and how
+// far apart the recent ones were (their median, so that one clock read late
+// does not move the ticks between clocks).
+class MasterClock {
+public:
+    void heard(long long now);  // nanoseconds, monotonic
+    long long last() const { return lastHeard; }
+    long long interval() const { return median; }  // 0 until two clocks came close enough together
+
+private:
+    static constexpr int Kept = 5;
+    long long lastHeard = 0;
+    long long median = 0;
+    std::array<long long, Kept> intervals{};
+    int kept = 0;
+};
+
 // Everything the main loop owns and does: the rows, the cockpit, the transport
 // and the MIDI output. One pass() is one pass of the main loop.
 class Sequencer {
@@ -593,6 +613,11 @@ public:
     int nextNote;
     bool clockOut;          // send MIDI clock, start and stop
     std::string panelFile;  // where the panel is kept between runs; empty: nowhere
+    bool followClock;       // ticks and transport from an outside master
+    // Where a master's messages and the time (monotonic nanoseconds) come from
+    // while following; tests put their own here.
+    bool (*readMaster)(MasterMessage& message);
+    long long (*clockNow)();
 
     Sequencer(Schirm& schirm, Skin skin);
     void draw_first_picture();
@@ -601,13 +626,31 @@ public:
 
 private:
     long long playTick;  // ticks since the transport started
-    void handle_ticks();
+    void handle_ticks(int counter);
     void handle_tick(long long t, long long newest);
     void draw_frame();
     void refresh_controller_row(Row_Mode& row);
     void refresh_cockpit();
     void start_transport();
     void stop_transport();
+    void rows_to_start();
+
+    // Following a master: tick 2n falls on its clock n (counted from its
+    // Start), the odd tick between two clocks on their estimated midpoint.
+    MasterClock masterClock;
+    long long nextClock;  // the number of the clock to come
+    long long dueTick;    // the latest tick the master has called for
+    bool awaitingClock;   // started or continued: the rows go on at the next clock
+    bool silenced;        // the master vanished and its note was ended
+    int shownTransport;   // what STARTSTOP shows, where the master changed it
+    void follow_master();
+    void hear(const MasterMessage& message, long long now);
+    void hear_clock(long long now);
+    void play_up_to(long long tick);
+    void start_from_master();
+    void stop_from_master();
+    void stand_at(long long sixteenths);
+    void pass_on(const MasterMessage& message);
     void exit_program();
     void remember_panel();
     void all_notes_off();

@@ -11,9 +11,11 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 
 // ===========================================================================
@@ -122,6 +124,7 @@ ConfigOptions read_options()
 {
     ConfigOptions options;
     options.midiClock = read_switch("midi_clock");
+    options.followClock = read_switch("follow_clock");
     if (read_switch("remember_panel"))
         options.panelFile = panel_file_path(get_config_string(OptionsSection, "panel_file", ""));
     return options;
@@ -277,7 +280,15 @@ Sequencer::Sequencer(Schirm& schirm, Skin skin)
       lastNote(0),
       nextNote(0),
       clockOut(false),
-      playTick(-1)
+      followClock(false),
+      readMaster(next_master_message),
+      clockNow(monotonic_nanoseconds),
+      playTick(-1),
+      nextClock(0),
+      dueTick(-1),
+      awaitingClock(false),
+      silenced(false),
+      shownTransport(0)
 {
 }
 
@@ -296,7 +307,10 @@ bool Sequencer::running() { return cockpit.startstopButton.get_state() == 1; }
 void Sequencer::pass()
 {
     poll_steady_timer();
-    if (running()) handle_ticks();
+    if (followClock)
+        follow_master();
+    else if (running())
+        handle_ticks(timerCounter.load());
     if (FrameTimer.load() <= 0) return;
     draw_frame();
 }
@@ -344,6 +358,9 @@ void Sequencer::refresh_cockpit()
     schirm.put(startstop);
     if (startstop.mode == 1) start_transport();
     if (startstop.mode == 2) stop_transport();
+    // A master started or stopped the rows: the button shows it.
+    if (shownTransport != cockpit.startstopButton.state) schirm.put(cockpit.startstopButton.draw(0));
+    shownTransport = cockpit.startstopButton.state;
 
     blitz_struct exit = cockpit.exitButton.refresh();
     schirm.put(exit);
@@ -363,8 +380,11 @@ constexpr int AllNotesOff = 0x7B;
 constexpr int MidiChannels = 16;
 constexpr int TimingClock = 0xF8;
 constexpr int ClockStart = 0xFA;
+constexpr int ClockContinue = 0xFB;
 constexpr int ClockStop = 0xFC;
+constexpr int SongPosition = 0xF2;
 constexpr int TicksPerClock = TicksPerBeat / 24;
+constexpr int ClocksPerSixteenth = 6;
 
 }  // namespace
 
@@ -373,9 +393,8 @@ constexpr int TicksPerClock = TicksPerBeat / 24;
 // from the start in 64 bits, so the rows keep their phase across the wrap.
 // Owed ticks are played in order, so that every row keeps its place; more than
 // a beat behind, the clock jumps to the present instead of racing through the past.
-void Sequencer::handle_ticks()
+void Sequencer::handle_ticks(int t)
 {
-    int t = timerCounter.load();
     unsigned owed = static_cast<unsigned>(t) - static_cast<unsigned>(timerCounter_last);
     if (owed == 0) return;
     timerCounter_last = t;
@@ -396,7 +415,8 @@ bool sends(long long tick, int rate, long long newest) { return tick + rate > ne
 
 void Sequencer::handle_tick(long long t, long long newest)
 {
-    if (clockOut && t % TicksPerClock == 0) send_realtime(TimingClock);
+    // A follower passes its master's clocks on instead.
+    if (clockOut && !followClock && t % TicksPerClock == 0) send_realtime(TimingClock);
     for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
         if (!due(t, row->rate)) continue;
         int value = row->step();
@@ -413,16 +433,25 @@ void Sequencer::handle_tick(long long t, long long newest)
     }
 }
 
-// Tick 0 is handled even when the timer has already counted past it.
-void Sequencer::start_transport()
+// Tick 0 is handled even when the timer has already counted past it; a
+// follower plays it at the master's next clock.
+void Sequencer::rows_to_start()
 {
     timerCounter.store(0);
     timerCounter_last = -1;
     playTick = -1;
+    dueTick = -1;
+    nextClock = 0;
+    awaitingClock = true;
     upperControllerRow.ready();
     lowerControllerRow.ready();
     gateRow.ready();
     noteRow.ready();
+}
+
+void Sequencer::start_transport()
+{
+    rows_to_start();
     if (clockOut) send_realtime(ClockStart);
 }
 
@@ -435,6 +464,130 @@ void Sequencer::stop_transport()
     if (clockOut) send_realtime(ClockStop);
     all_notes_off();
     remember_panel();
+}
+
+// ---------------------------------------------------------------------------
+// Following a master
+
+namespace {
+
+constexpr long long VanishedAfter = 500000000;  // ns without a clock while running
+
+}  // namespace
+
+void MasterClock::heard(long long now)
+{
+    long long interval = now - lastHeard;
+    lastHeard = now;
+    if (interval <= 0 || interval > VanishedAfter) return;
+    std::move(intervals.begin(), intervals.end() - 1, intervals.begin() + 1);
+    intervals[0] = interval;
+    kept = std::min(kept + 1, Kept);
+    std::array<long long, Kept> sorted = intervals;
+    std::nth_element(sorted.begin(), sorted.begin() + kept / 2, sorted.begin() + kept);
+    median = sorted[kept / 2];
+}
+
+// Every message of the master is read at the start of the pass; then the odd
+// tick between two clocks is played once the time has come.
+void Sequencer::follow_master()
+{
+    long long now = clockNow();
+    MasterMessage message;
+    while (readMaster(message)) hear(message, now);
+    if (!running() || awaitingClock) return;
+    long long interval = masterClock.interval();
+    if (nextClock > 0 && interval > 0 && now >= masterClock.last() + interval / 2) play_up_to(2 * nextClock - 1);
+    // A master that stops sending clocks leaves no note sounding; the rows wait where they stand.
+    if (!silenced && masterClock.last() != 0 && now - masterClock.last() > VanishedAfter) {
+        send_midi(NoteOff + midiChannel, lastNote, 0x7F);
+        silenced = true;
+    }
+}
+
+void Sequencer::hear(const MasterMessage& message, long long now)
+{
+    switch (message.kind) {
+    case MasterKind::Clock: hear_clock(now); return;
+    case MasterKind::Start:
+        pass_on(message);
+        start_from_master();
+        return;
+    case MasterKind::Continue:
+        pass_on(message);
+        if (running()) return;
+        cockpit.startstopButton.state = 1;
+        awaitingClock = true;
+        return;
+    case MasterKind::Stop:
+        pass_on(message);
+        if (running()) stop_from_master();
+        return;
+    case MasterKind::SongPosition:
+        pass_on(message);
+        if (!running()) stand_at(message.sixteenths);
+        return;
+    }
+}
+
+// The clock goes on first; then an odd tick not played yet, and the clock's own.
+void Sequencer::hear_clock(long long now)
+{
+    if (clockOut) send_realtime(TimingClock);
+    masterClock.heard(now);
+    silenced = false;
+    if (!running()) return;
+    awaitingClock = false;
+    play_up_to(2 * nextClock);
+    ++nextClock;
+}
+
+void Sequencer::play_up_to(long long tick)
+{
+    if (tick <= dueTick) return;
+    dueTick = tick;
+    handle_ticks(static_cast<int>(dueTick));
+}
+
+void Sequencer::start_from_master()
+{
+    cockpit.startstopButton.state = 1;
+    rows_to_start();
+}
+
+// As a stop from the panel, but every row keeps its place for a Continue.
+void Sequencer::stop_from_master()
+{
+    cockpit.startstopButton.state = 0;
+    all_notes_off();
+    remember_panel();
+}
+
+// Where every row would stand, and which note the note row would hold, after
+// playing that far from the start; nothing is sent.
+void Sequencer::stand_at(long long sixteenths)
+{
+    rows_to_start();
+    long long ticks = sixteenths * ClocksPerSixteenth * TicksPerClock;
+    for (long long t = 0; t < ticks; ++t) handle_tick(t, LLONG_MAX);
+    playTick = ticks - 1;
+    timerCounter_last = static_cast<int>(playTick);
+    dueTick = playTick;
+    nextClock = sixteenths * ClocksPerSixteenth;
+}
+
+void Sequencer::pass_on(const MasterMessage& message)
+{
+    if (!clockOut) return;
+    switch (message.kind) {
+    case MasterKind::Clock: send_realtime(TimingClock); return;
+    case MasterKind::Start: send_realtime(ClockStart); return;
+    case MasterKind::Continue: send_realtime(ClockContinue); return;
+    case MasterKind::Stop: send_realtime(ClockStop); return;
+    case MasterKind::SongPosition:
+        send_midi(SongPosition, message.sixteenths & 0x7F, message.sixteenths >> 7 & 0x7F);
+        return;
+    }
 }
 
 void Sequencer::exit_program()
@@ -467,6 +620,7 @@ int run_kalverosin()
         Schirm schirm;
         Sequencer sequencer(schirm, Skin());
         sequencer.clockOut = options.midiClock;
+        sequencer.followClock = options.followClock && listen_to_master();
         sequencer.panelFile = options.panelFile;
         if (!sequencer.panelFile.empty()) restore_panel(sequencer, sequencer.panelFile);
         sequencer.draw_first_picture();

@@ -43,12 +43,6 @@ constexpr int OwnTimers = 4;
 // ---------------------------------------------------------------------------
 // The clock
 
-long long monotonic_nanoseconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * NanosPerSecond + now.tv_nsec;
-}
 
 // Whole timer units in a span of nanoseconds, rounded down; exact for any span
 // a program can run.
@@ -405,6 +399,13 @@ long long units_until(std::uint64_t word, std::uint64_t now)
 }
 
 }  // namespace
+
+long long monotonic_nanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * NanosPerSecond + now.tv_nsec;
+}
 
 void Deadline::start(std::uint64_t now, std::uint64_t period) { word.store(pack(now + period, period)); }
 

@@ -8,6 +8,9 @@
 #include <atomic>
 #include <cstdint>
 
+// The clock every timer of the program counts on.
+long long monotonic_nanoseconds();
+
 // Puts the steady timer first in Allegro's list; call after the system is
 // installed and before install_timer().
 void register_steady_timer();
