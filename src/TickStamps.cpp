@@ -2,6 +2,7 @@
 
 #ifdef KALVEROSIN_TICK_STAMPS
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -16,14 +17,13 @@ std::atomic<int> stamped{0};
 
 }  // namespace
 
+// The main loop and the timer thread behind it may both stamp.
 void stamp_tick()
 {
-    int i = stamped.load(std::memory_order_relaxed);
-    if (i >= Room) return;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    stamps[i] = now.tv_sec * 1000000000LL + now.tv_nsec;
-    stamped.store(i + 1, std::memory_order_release);
+    int i = stamped.fetch_add(1);
+    if (i < Room) stamps[i] = now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
 void write_tick_stamps()
@@ -32,7 +32,7 @@ void write_tick_stamps()
     if (!path) return;
     std::FILE* file = std::fopen(path, "w");
     if (!file) return;
-    int n = stamped.load(std::memory_order_acquire);
+    int n = std::min(stamped.load(), Room);
     for (int i = 0; i < n; ++i) std::fprintf(file, "%lld\n", stamps[i]);
     std::fclose(file);
 }
