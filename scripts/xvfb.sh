@@ -13,14 +13,14 @@ run_xvfb() { # FD
 }
 
 # Becomes PROGRAM in the working directory DIR. Unless DIR has them already, it
-# gets the skin and an allegro.cfg that selects the capture driver, which writes
-# the MIDI sent to DIR/capture.txt. The program's output goes to DIR/stdout.txt
-# and DIR/stderr.txt.
-run_program() { # PROGRAM DIR
-    local skin
-    skin=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/knobcut
+# gets the skin (SKIN, the source tree's by default; none if empty) and an
+# allegro.cfg that selects the capture driver, which writes the MIDI sent to
+# DIR/capture.txt. The program's output goes to DIR/stdout.txt and
+# DIR/stderr.txt.
+run_program() { # PROGRAM DIR [SKIN]
+    local skin=${3-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/knobcut}
     mkdir -p "$2"
-    [ -e "$2/knobcut" ] || ln -s "$skin" "$2/knobcut"
+    [ -z "$skin" ] || [ -e "$2/knobcut" ] || ln -s "$skin" "$2/knobcut"
     [ -e "$2/allegro.cfg" ] ||
         printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$2/capture.txt" >"$2/allegro.cfg"
     # The pointer waits outside the window, so that nothing starts hovered.
@@ -39,8 +39,8 @@ start_xvfb() {
 
 # Starts run_program in the background (program_pid) and waits up to 20 s for
 # its window (window); on failure, says how the program ended.
-start_program_in() { # PROGRAM DIR
-    run_program "$1" "$2" &
+start_program_in() { # PROGRAM DIR [SKIN]
+    run_program "$@" &
     program_pid=$!
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ] && kill -0 "$program_pid" 2>/dev/null; do
