@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -81,17 +82,37 @@ TEST_F(BrokenSkin, Os2BitmapShowsThePixelsOfItsWindowsTwin)
     fs::remove(Scratch);
 }
 
-TEST_F(BrokenSkin, SaysThatKnobcutIsLookedForInTheWorkingDirectory)
+std::string skin_refusal()
+{
+    try {
+        Skin().release();
+    } catch (const SkinError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+// A knobcut/ in the working directory is the skin, even an empty one; only
+// without it is the skin installed with the program tried, and both are named.
+TEST_F(BrokenSkin, NamesThePlacesTheSkinIsLookedFor)
 {
     fs::path before = fs::current_path();
     fs::create_directories(Scratch);
     fs::current_path(Scratch);
-    std::string message = refusal(Digit.name);
+    std::string without = skin_refusal();
+    fs::create_directory("knobcut");
+    std::string with = skin_refusal();
     fs::current_path(before);
-    fs::remove(Scratch);
-    EXPECT_EQ(message, "Cannot use the skin file " + Scratch.string() + "/knobcut/dd0.bmp: it is missing. Kalverosin"
-                       " 4 reads its skin from the folder knobcut/ in the directory it is started from (the working"
-                       " directory, here " + Scratch.string() + ").");
+    fs::remove_all(Scratch);
+    std::string working = " Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is started from"
+                          " (the working directory, here " + Scratch.string();
+    EXPECT_EQ(with, "Cannot use the skin file " + Scratch.string() + "/knobcut/paneltexture.bmp: it is missing." +
+                        working + ").");
+    std::smatch installed;
+    ASSERT_TRUE(std::regex_match(without, installed, std::regex("Cannot use the skin file (/.+)/knobcut/"
+                                                                "paneltexture\\.bmp: it is missing\\.(.*)"))) << without;
+    EXPECT_EQ(installed[2], working + "), which has none, or else from the skin installed with it, in " +
+                                installed[1].str() + "/knobcut.");
 }
 
 }  // namespace
