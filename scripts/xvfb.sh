@@ -95,11 +95,12 @@ park() {
 }
 
 # True when the 5 x 5 area (or W x H) at window position (x, y) shows the area
-# at (bx, by) of the skin file FILE.
+# at (bx, by) of FILE: a skin file's name, or a picture's absolute path.
 shows() { # X Y FILE BX BY [W H]
-    local X Y
+    local X Y file=$3
     eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
-    set -- $(($1 + X)) $(($2 + Y)) "$(dirname "${BASH_SOURCE[0]}")/../knobcut/$3" "${@:4}"
+    [[ $file = /* ]] || file=$(dirname "${BASH_SOURCE[0]}")/../knobcut/$file
+    set -- $(($1 + X)) $(($2 + Y)) "$file" "${@:4}"
     xwd -root -silent | python3 "$(dirname "${BASH_SOURCE[0]}")/screen_match.py" "$@"
 }
 

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -82,26 +81,22 @@ TEST_F(BrokenSkin, Os2BitmapShowsThePixelsOfItsWindowsTwin)
     fs::remove(Scratch);
 }
 
-// A knobcut/ in the working directory is the skin, even an empty one; only
-// without it is the skin installed with the program tried, and both are named.
+// Only without a knobcut/ in the working directory, even an empty one, is the installed skin tried.
 TEST_F(BrokenSkin, NamesThePlacesTheSkinIsLookedFor)
 {
     fs::path before = fs::current_path();
-    fs::create_directories(Scratch);
+    fs::create_directories(Scratch / "knobcut");
     fs::current_path(Scratch);
-    std::string without = refusal();
-    fs::create_directory("knobcut");
     std::string with = refusal();
+    fs::remove("knobcut");
+    std::string without = refusal();
     fs::current_path(before);
     fs::remove_all(Scratch);
     std::string working = "it is missing. Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is"
                           " started from (the working directory, here " + Scratch.string();
     EXPECT_EQ(with, "Cannot use the skin file " + Scratch.string() + "/knobcut/paneltexture.bmp: " + working + ").");
-    std::smatch installed;
-    std::regex named("Cannot use the skin file (/.+)/knobcut/paneltexture\\.bmp: (.*)");
-    ASSERT_TRUE(std::regex_match(without, installed, named)) << without;
-    EXPECT_EQ(installed[2], working + "), which has none, or else from the skin installed with it, in " +
-                                installed[1].str() + "/knobcut.");
+    EXPECT_NE(without.find(working + "), which has none, or else from the skin installed with it, in /"),
+              std::string::npos) << without;
 }
 
 }  // namespace
