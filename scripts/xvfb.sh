@@ -13,14 +13,14 @@ run_xvfb() { # FD
 }
 
 # Becomes PROGRAM in the working directory DIR. Unless DIR has them already, it
-# gets the skin and an allegro.cfg that selects the capture driver, which writes
-# the MIDI sent to DIR/capture.txt. The program's output goes to DIR/stdout.txt
-# and DIR/stderr.txt.
-run_program() { # PROGRAM DIR
-    local skin
-    skin=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/knobcut
+# gets the skin (SKIN, the source tree's by default; none if empty) and an
+# allegro.cfg that selects the capture driver, which writes the MIDI sent to
+# DIR/capture.txt. The program's output goes to DIR/stdout.txt and
+# DIR/stderr.txt.
+run_program() { # PROGRAM DIR [SKIN]
+    local skin=${3-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/knobcut}
     mkdir -p "$2"
-    [ -e "$2/knobcut" ] || ln -s "$skin" "$2/knobcut"
+    [ -z "$skin" ] || [ -e "$2/knobcut" ] || ln -s "$skin" "$2/knobcut"
     [ -e "$2/allegro.cfg" ] ||
         printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$2/capture.txt" >"$2/allegro.cfg"
     # The pointer waits outside the window, so that nothing starts hovered.
@@ -39,8 +39,8 @@ start_xvfb() {
 
 # Starts run_program in the background (program_pid) and waits up to 20 s for
 # its window (window); on failure, says how the program ended.
-start_program_in() { # PROGRAM DIR
-    run_program "$1" "$2" &
+start_program_in() { # PROGRAM DIR [SKIN]
+    run_program "$@" &
     program_pid=$!
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ] && kill -0 "$program_pid" 2>/dev/null; do
@@ -95,11 +95,12 @@ park() {
 }
 
 # True when the 5 x 5 area (or W x H) at window position (x, y) shows the area
-# at (bx, by) of the skin file FILE.
+# at (bx, by) of FILE: a skin file's name, or a picture's absolute path.
 shows() { # X Y FILE BX BY [W H]
-    local X Y
+    local X Y file=$3
     eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^[XY]=')"
-    set -- $(($1 + X)) $(($2 + Y)) "$(dirname "${BASH_SOURCE[0]}")/../knobcut/$3" "${@:4}"
+    [[ $file = /* ]] || file=$(dirname "${BASH_SOURCE[0]}")/../knobcut/$file
+    set -- $(($1 + X)) $(($2 + Y)) "$file" "${@:4}"
     xwd -root -silent | python3 "$(dirname "${BASH_SOURCE[0]}")/screen_match.py" "$@"
 }
 

@@ -100,9 +100,10 @@ public:
     BITMAP* rowbind;
     BITMAP* cock_panel;
 
-    // Loads every file of SkinFiles from knobcut/ below the working directory
-    // (or below the given directory); throws SkinError naming the first file
-    // that fails.
+    // Loads every file of SkinFiles from knobcut/ below the working directory,
+    // or, only where that has no knobcut/, from the skin installed with the
+    // program (or below the given directory); throws SkinError naming the first
+    // file that fails.
     Skin();
     explicit Skin(const std::string& directory);
 
@@ -128,7 +129,7 @@ BITMAP** skin_field(Skin& skin)
 }
 
 struct SkinFile {
-    const char* name;  // relative to the directory the program starts in
+    const char* name;  // below the directory the skin is read from
     BITMAP** (*field)(Skin&);
     // The part of the picture the panel copies: a smaller file would leave it
     // partly unpainted. 0 x 0: the picture is drawn whole (or not at all).

@@ -129,13 +129,33 @@ std::string full_path(const std::string& path)
     return error ? path : full.lexically_normal().string();
 }
 
-// Where a relative skin path was looked for.
-std::string relative_path_note(const std::string& path)
+// The directory whose knobcut/ the install filled, found from the program's
+// own place so that any install prefix works; empty if that is unknown.
+std::string installed_skin_parent()
 {
     std::error_code error;
-    if (std::filesystem::path(path).is_absolute()) return "";
-    return " Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is started from"
-           " (the working directory, here " + std::filesystem::current_path(error).string() + ").";
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "";
+    return (program.parent_path() / INSTALLED_SKIN_FROM_BINDIR).lexically_normal().string();
+}
+
+// Anything named knobcut, even a broken link, is the skin the user means.
+bool working_directory_has_skin()
+{
+    std::error_code error;
+    return std::filesystem::symlink_status("knobcut", error).type() != std::filesystem::file_type::not_found;
+}
+
+// Where a skin file was looked for, if it was one of the places the program looks by itself.
+std::string skin_places_note(const std::string& path)
+{
+    std::error_code error;
+    const std::string working = " Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is started"
+                                " from (the working directory, here " + std::filesystem::current_path(error).string();
+    if (!std::filesystem::path(path).is_absolute()) return working + ").";
+    const std::string installed = installed_skin_parent();
+    if (installed.empty() || path.rfind(installed + "/", 0) != 0) return "";
+    return working + "), which has none, or else from the skin installed with it, in " + installed + "/knobcut.";
 }
 
 long long little_endian(const unsigned char* bytes, int count)
@@ -239,7 +259,7 @@ std::string bitmap_problem(const std::string& path)
 const std::array<const char*, SkinSlots> Skin::file_names = skin_file_names(std::make_index_sequence<SkinSlots>());
 
 SkinError::SkinError(const std::string& path, const std::string& problem)
-    : std::runtime_error("Cannot use the skin file " + full_path(path) + ": " + problem + relative_path_note(path)),
+    : std::runtime_error("Cannot use the skin file " + full_path(path) + ": " + problem + skin_places_note(path)),
       file(path)
 {
 }
@@ -257,7 +277,7 @@ BITMAP* load_skin_file(const std::string& path, const SkinFile& file)
                               std::to_string(file.h) + " are drawn.");
 }
 
-Skin::Skin() : Skin(std::string()) {}
+Skin::Skin() : Skin(working_directory_has_skin() ? std::string() : installed_skin_parent()) {}
 
 // A skin that cannot be completed gives back what it had loaded.
 Skin::Skin(const std::string& directory)

@@ -8,6 +8,8 @@
 //   pictures layout               where the controls stand at start, one per line:
 //                                 name x y, and for a fader also its length and
 //                                 the x of its knob (scripts press by these names)
+//   pictures icon FILE            the program's icon, 64 x 64: four steps of a row
+//                                 (scripts/icons.sh makes desktop/icons/ of it)
 #include "Kalverosin4.h"
 
 #include <cstdio>
@@ -152,14 +154,34 @@ void print_layout(Skin& skin)
     schirm.release();
 }
 
+void draw_icon(Skin& skin)
+{
+    constexpr int Margin = 2, Steps = 4, Playing = 3;
+    constexpr int States[Steps] = {0, 1, 2, 1};  // bottom, middle, top, middle cell
+    // The steps' place in a row's picture, with the margin around them.
+    blit(skin.row_panel, sheet, 185 - Margin, 10 - Margin, 0, 0, sheet->w, sheet->h);
+    ButLed bar(1, skin, Margin, Margin);
+    bar.current = Playing;
+    blitz_struct leds = bar.draw(0);
+    blit(leds.bitmap, sheet, 0, 0, Margin, Margin, Steps * 15, 15);
+    release_picture(leds.bitmap);
+    mouse_x = -50;
+    for (int k = 0; k < Steps; ++k) {
+        But3 button(2, skin, 0, 0);
+        button.state = States[k];
+        place(button.draw(0), Margin + 15 * k, Margin + 15);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     bool layout = argc == 2 && std::strcmp(argv[1], "layout") == 0;
     bool first = argc == 3 && std::strcmp(argv[1], "first-picture") == 0;
-    if (!layout && (argc != 3 || (!first && std::strcmp(argv[1], "contact-sheet") != 0))) {
-        std::fprintf(stderr, "usage: %s first-picture|contact-sheet FILE.bmp | layout\n", argv[0]);
+    bool icon = argc == 3 && std::strcmp(argv[1], "icon") == 0;
+    if (!layout && (argc != 3 || (!first && !icon && std::strcmp(argv[1], "contact-sheet") != 0))) {
+        std::fprintf(stderr, "usage: %s first-picture|contact-sheet|icon FILE.bmp | layout\n", argv[0]);
         return 64;
     }
     if (!start_headless_allegro()) {
@@ -173,9 +195,11 @@ int main(int argc, char** argv)
             skin.release();
             return 0;
         }
-        sheet = create_bitmap(640, 480);
+        sheet = icon ? create_bitmap(64, 64) : create_bitmap(640, 480);
         if (first)
             draw_first_picture(skin);
+        else if (icon)
+            draw_icon(skin);
         else
             draw_contact_sheet(skin);
         if (save_bitmap(argv[2], sheet, nullptr) != 0) {

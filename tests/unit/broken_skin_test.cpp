@@ -43,11 +43,11 @@ std::string committed(const char* name)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Why the skin loader refuses the file; empty when it loads.
-std::string refusal(const std::string& path)
+// Why the skin loader refuses the file, or without one the whole skin; empty when it loads.
+std::string refusal(const std::string& path = "")
 {
     try {
-        destroy_bitmap(load_skin_file(path, Digit));
+        path.empty() ? Skin().release() : destroy_bitmap(load_skin_file(path, Digit));
     } catch (const SkinError& error) {
         return error.what();
     }
@@ -81,17 +81,22 @@ TEST_F(BrokenSkin, Os2BitmapShowsThePixelsOfItsWindowsTwin)
     fs::remove(Scratch);
 }
 
-TEST_F(BrokenSkin, SaysThatKnobcutIsLookedForInTheWorkingDirectory)
+// Only without a knobcut/ in the working directory, even an empty one, is the installed skin tried.
+TEST_F(BrokenSkin, NamesThePlacesTheSkinIsLookedFor)
 {
     fs::path before = fs::current_path();
-    fs::create_directories(Scratch);
+    fs::create_directories(Scratch / "knobcut");
     fs::current_path(Scratch);
-    std::string message = refusal(Digit.name);
+    std::string with = refusal();
+    fs::remove("knobcut");
+    std::string without = refusal();
     fs::current_path(before);
-    fs::remove(Scratch);
-    EXPECT_EQ(message, "Cannot use the skin file " + Scratch.string() + "/knobcut/dd0.bmp: it is missing. Kalverosin"
-                       " 4 reads its skin from the folder knobcut/ in the directory it is started from (the working"
-                       " directory, here " + Scratch.string() + ").");
+    fs::remove_all(Scratch);
+    std::string working = "it is missing. Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is"
+                          " started from (the working directory, here " + Scratch.string();
+    EXPECT_EQ(with, "Cannot use the skin file " + Scratch.string() + "/knobcut/paneltexture.bmp: " + working + ").");
+    EXPECT_NE(without.find(working + "), which has none, or else from the skin installed with it, in /"),
+              std::string::npos) << without;
 }
 
 }  // namespace

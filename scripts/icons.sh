@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Draws the program's icon for the desktop's menu into desktop/icons/, in the
+# hicolor theme's sizes: 64 x 64 as drawn, whole multiples of it with sharp
+# pixels, 48 x 48 smoothed.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/packages.sh"
+install_missing_packages "${BUILD_PACKAGES[@]}" imagemagick
+cmake -S "$root" -B "$root/build" >/dev/null
+cmake --build "$root/build" --target pictures -j"$(nproc)" >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$root"
+build/tools/pictures icon "$work/icon.bmp"
+for size in 48 64 128 256; do
+    filter=point
+    [ $((size % 64)) -eq 0 ] || filter=lanczos
+    mkdir -p "desktop/icons/${size}x$size/apps"
+    # -strip: no date in the file, so that an unchanged icon stays the same bytes.
+    convert "$work/icon.bmp" -filter $filter -resize "${size}x$size" -strip \
+        "desktop/icons/${size}x$size/apps/kalverosin4.png"
+done
+echo "wrote desktop/icons/"
