@@ -657,6 +657,11 @@ private:
     void all_notes_off();
 };
 
+// The panel's first picture as the end-to-end tests see it (the cockpit names
+// the capture driver), drawn headless with the given skin into a new bitmap of
+// the panel's size for the caller to destroy.
+BITMAP* draw_first_picture(Skin& skin);
+
 // The whole program: start-up, the panel, the loop, shut-down. Returns the exit status.
 int run_kalverosin();
 

@@ -612,6 +612,18 @@ void Sequencer::all_notes_off()
 // The program
 // ===========================================================================
 
+BITMAP* draw_first_picture(Skin& skin)
+{
+    midi_driver = &midi_capture;
+    BITMAP* picture = create_bitmap(640, 480);
+    Schirm schirm;
+    Sequencer sequencer(schirm, skin);
+    sequencer.draw_first_picture();
+    blit(schirm.surface, picture, 0, 0, 0, 0, 640, 480);
+    schirm.release();
+    return picture;
+}
+
 int run_kalverosin()
 {
     init();

@@ -1,7 +1,8 @@
 // Draws every skin picture of Kalverosin 4 from code.
 //
 //   skingen OUTDIR                   writes the 42 bitmaps into OUTDIR
-//   skingen OUTDIR --preview FILE    also lays out a panel from them in FILE
+//   skingen OUTDIR --preview FILE    also draws the panel from them in FILE, as the
+//                                    program draws it (OUTDIR must be a knobcut/)
 //
 // The output is the same bytes on every run: noise comes from a fixed hash and
 // the shading uses only + - * / and sqrt, so no library maths can shift a pixel.
@@ -786,152 +787,30 @@ bool write_skin(const std::string& directory)
 }
 
 // ===========================================================================
-// Preview: the panel laid out from the written files at 16-bit RGB 565
+// Preview: the panel as the program draws it from the written files
 // ===========================================================================
 
-struct PreviewSkin {
-    std::string directory;
-    std::map<std::string, BITMAP*> loaded;
-
-    BITMAP* get(const std::string& name)
-    {
-        BITMAP*& picture = loaded[name];
-        if (!picture) picture = load_bitmap((directory + "/" + name).c_str(), nullptr);
-        return picture;
-    }
-    ~PreviewSkin()
-    {
-        for (auto& entry : loaded) destroy_bitmap(entry.second);
-    }
-};
-
-struct Preview {
-    BITMAP* screen_copy;
-    PreviewSkin skin;
-    BITMAP* alphabet;
-    BITMAP* shaded;
-    BITMAP* plain_display;
-    BITMAP* digits[10];
-    BITMAP* notes[12];
-
-    void text(int x, int y, const char* words, bool title)
-    {
-        for (int k = 0; words[k]; ++k) {
-            char c = words[k];
-            int cell = c >= 'A' && c <= 'Z' ? c - 'A' : c >= '0' && c <= '9' ? 26 + c - '0' : -1;
-            if (cell >= 0) masked_blit(title ? shaded : alphabet, screen_copy, cell * 7, 0, x + 7 * k, y, 7, 11);
-        }
-    }
-    void number(int x, int y, int value)
-    {
-        blit(plain_display, screen_copy, 0, 0, x, y, 25, 15);
-        const int places[] = {100, 10, 1};
-        for (int p = 0; p < 3; ++p)
-            masked_blit(digits[(value / places[p]) % 10], screen_copy, 0, 0, x + 2 + 7 * p, y + 2, 7, 11);
-    }
-    void note(int x, int y, int pitch)
-    {
-        blit(plain_display, screen_copy, 0, 0, x, y, 25, 15);
-        masked_blit(notes[pitch % 12], screen_copy, 0, 0, x + 2, y + 2, 14, 11);
-        masked_blit(digits[pitch / 12], screen_copy, 0, 0, x + 16, y + 2, 9, 11);
-    }
-    void fader(int x, int y, int length, int position, bool highlighted)
-    {
-        BITMAP* bed = skin.get("fader_bett_" + std::to_string(length) + "_wood.bmp");
-        blit(bed, screen_copy, 0, 0, x, y, length, 15);
-        BITMAP* knob = skin.get(highlighted ? "faderknob_15x15_t_tx.bmp" : "faderknob_15x15_ut_tx.bmp");
-        blit(knob, screen_copy, 0, 0, x + position * (length - 15) / 100, y, 15, 15);
-    }
-    void cell(const char* name, int x, int y) { blit(skin.get(name), screen_copy, 0, 0, x, y, 15, 15); }
-
-    void row(int X, int Y, const char* title, bool note_row, int seed)
-    {
-        blit(skin.get("row_panel.bmp"), screen_copy, 0, 0, X, Y, 620, 80);
-        text(X + 8, Y + 8, title, true);
-        text(X + 8, Y + 28, "RATE", false);
-        text(X + 8, Y + 43, "STEP", false);
-        text(X + 8, Y + 58, "DIRECT", false);
-        number(X + 40, Y + 25, 4 + seed);
-        number(X + 40, Y + 40, 16 - seed);
-        for (int i = 0; i < 3; ++i) fader(X + 65, Y + 25 + 15 * i, 120, 20 + 30 * i + 7 * seed, i == 1 && seed == 1);
-        int loop_end = 12 + seed, playing = 3 + 2 * seed;
-        for (int k = 0; k < 16; ++k) {
-            const char* led = k == playing ? "buttonled_15x15_on.bmp"
-                              : k < loop_end ? "buttonled_15x15_off_gr.bmp" : "buttonled_15x15_out_tx.bmp";
-            cell(led, X + 185 + 15 * k, Y + 10);
-            for (int j = 0; j < 3; ++j) {
-                bool selected = hash(static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(j), 90 + seed) % 3 == 0;
-                bool over = seed == 0 && k == 6 && j <= 1;
-                const char* face = over ? (selected ? "button_15x15_t_p.bmp" : "button_15x15_t_up.bmp")
-                                        : (selected ? "button_15x15_ut_p.bmp" : "button_15x15_ut_up.bmp");
-                cell(face, X + 185 + 15 * k, Y + 25 + 15 * j);
-            }
-        }
-        for (int j = 0; j < 3; ++j)
-            cell(j == seed % 3 ? "buttonled_15x15_on.bmp" : "buttonled_15x15_off_gr.bmp", X + 425, Y + 25 + 15 * j);
-        if (note_row) {
-            for (int j = 0; j < 3; ++j) {
-                fader(X + 440, Y + 25 + 15 * j, 72, 30 + 20 * j, false);
-                note(X + 512, Y + 25 + 15 * j, 60 + 3 * j + 1);
-                fader(X + 537, Y + 25 + 15 * j, 72, 70 - 25 * j, j == 2);
-            }
-            return;
-        }
-        for (int j = 0; j < 4; ++j) {
-            if (j == 0 && seed == 2) continue;  // the velocity row has no line on top
-            fader(X + 440, Y + 10 + 15 * j, 144, 15 + 23 * j + 9 * seed, false);
-            number(X + 584, Y + 10 + 15 * j, 7 + 33 * j + 11 * seed);
-        }
-    }
-
-    void lay_out()
-    {
-        BITMAP* tile = skin.get("paneltexture.bmp");
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) blit(tile, screen_copy, 0, 0, i * 300, j * 200, 300, 200);
-        BITMAP* cockpit = skin.get("cock_panel.bmp");
-        blit(cockpit, screen_copy, 0, 0, 10, 10, 620, 50);
-        blit(cockpit, screen_copy, 0, 0, 10, 420, 620, 50);
-        text(20, 20, "KALVEROSIN 4", true);
-        const char* driver = "DETECTED MIDI DRIVER ALSA";
-        text(620 - 7 * static_cast<int>(std::string(driver).size()), 20, driver, false);
-        row(10, 75, "CONTROLLER", false, 0);
-        row(10, 155, "CONTROLLER", false, 1);
-        blit(skin.get("rowbind.bmp"), screen_copy, 0, 0, 195, 235, 240, 10);
-        row(10, 245, "VELOCITY", false, 2);
-        row(10, 325, "NOTE", true, 3);
-        cell("button_15x15_ut_up.bmp", 25, 430);
-        text(45, 431, "EXIT", false);
-        cell("button_15x15_t_p.bmp", 195, 430);
-        text(215, 431, "STARTSTOP", false);
-        text(410, 431, "SPEED", false);
-        fader(450, 430, 72, 40, false);
-        number(522, 430, 120);
-        fader(547, 430, 72, 60, true);
-        text(361, 447, "MIDI CHANNEL", false);
-        fader(450, 445, 144, 100, false);
-        number(593, 444, 1);
-    }
-};
-
-bool write_preview(const std::string& skin_directory, const std::string& path)
+// The program reads its skin from a folder named knobcut/, so the preview can
+// be drawn only from one.
+bool write_preview(const std::string& directory, const std::string& path)
 {
-    set_color_depth(16);
-    // The X11 window runs 16-bit colour as RGB 565.
-    _rgb_r_shift_16 = 11;
-    _rgb_g_shift_16 = 5;
-    _rgb_b_shift_16 = 0;
-    Preview preview{create_bitmap(640, 480), {skin_directory, {}}, nullptr, nullptr, nullptr, {}, {}};
-    preview.alphabet = preview.skin.get("alphabet.bmp");
-    preview.shaded = preview.skin.get("alphabet_shadex.bmp");
-    preview.plain_display = preview.skin.get("display3_plain.bmp");
-    for (int d = 0; d < 10; ++d) preview.digits[d] = preview.skin.get("dd" + std::to_string(d) + ".bmp");
-    const char* names[12] = {"c", "cis", "d", "dis", "e", "f", "fis", "g", "gis", "a", "ais", "b"};
-    for (int n = 0; n < 12; ++n) preview.notes[n] = preview.skin.get(std::string("dd") + names[n] + ".bmp");
-    preview.lay_out();
-    bool ok = save_bitmap(path.c_str(), preview.screen_copy, nullptr) == 0;
-    destroy_bitmap(preview.screen_copy);
-    return ok;
+    std::filesystem::path written = std::filesystem::absolute(directory).lexically_normal();
+    if (written.filename() != "knobcut") {
+        std::fprintf(stderr, "skingen: the preview is drawn from a folder named knobcut, not from %s\n",
+                     directory.c_str());
+        return false;
+    }
+    try {
+        Skin skin(written.parent_path().string());
+        BITMAP* panel = draw_first_picture(skin);
+        bool ok = save_bitmap(path.c_str(), panel, nullptr) == 0;
+        destroy_bitmap(panel);
+        skin.release();
+        return ok;
+    } catch (const SkinError& error) {
+        std::fprintf(stderr, "skingen: %s\n", error.what());
+        return false;
+    }
 }
 
 }  // namespace
@@ -943,7 +822,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: skingen OUTDIR [--preview FILE.bmp]\n");
         return 2;
     }
-    if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0) {
+    if (!start_headless_allegro()) {
         std::fprintf(stderr, "skingen: cannot start Allegro\n");
         return 1;
     }
