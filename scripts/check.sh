@@ -17,7 +17,7 @@ vm_kernel="$root/build/alsa-vm-kernel"
 run_suite() {
     local build=$1
     shift
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKALVEROSIN_TESTS=ON \
         -DKALVEROSIN_VM_KERNEL_DIR="$vm_kernel" "$@" >/dev/null
     cmake --build "$build" -j"$(nproc)"
     (cd "$build" && ctest --output-on-failure -j"$(nproc)")
