@@ -634,7 +634,7 @@ int run_kalverosin()
         sequencer.clockOut = options.midiClock;
         sequencer.followClock = options.followClock && listen_to_master();
         sequencer.panelFile = options.panelFile;
-        if (!sequencer.panelFile.empty()) restore_panel(sequencer, sequencer.panelFile);
+        if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();
         sequencer.draw_first_picture();
         rest(500);
         while (!exitnow) sequencer.pass();
