@@ -1,6 +1,7 @@
 // The application core: start-up and timers, the cockpit, the main loop, the
 // sequencer clock and all MIDI output.
 #include "Kalverosin4.h"
+#include "ConfigValue.h"
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
 #include "Report.h"
@@ -107,7 +108,7 @@ constexpr const char* OptionsSection = "kalverosin4";
 // Yes or no; anything else is named on stderr and leaves the option off.
 bool read_switch(const char* key)
 {
-    const char* value = get_config_string(OptionsSection, key, nullptr);
+    const char* value = config_value(OptionsSection, key);
     if (!value || !*value) return false;
     for (const char* yes : {"yes", "on", "true", "1"})
         if (strcasecmp(value, yes) == 0) return true;
@@ -126,7 +127,7 @@ ConfigOptions read_options()
     options.midiClock = read_switch("midi_clock");
     options.followClock = read_switch("follow_clock");
     if (read_switch("remember_panel"))
-        options.panelFile = panel_file_path(get_config_string(OptionsSection, "panel_file", ""));
+        options.panelFile = panel_file_path(config_value(OptionsSection, "panel_file"));
     return options;
 }
 
