@@ -2,6 +2,7 @@
 // sequencer clock and all MIDI output.
 #include "Kalverosin4.h"
 #include "ConfigValue.h"
+#include "EndingSignals.h"
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
 #include "Report.h"
@@ -627,7 +628,9 @@ BITMAP* draw_first_picture(Skin& skin)
 
 int run_kalverosin()
 {
+    hold_ending_signals();
     init();
+    note_ending_signals();
     ConfigOptions options = read_options();
     try {
         Schirm schirm;
@@ -638,7 +641,10 @@ int run_kalverosin()
         if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();
         sequencer.draw_first_picture();
         rest(500);
-        while (!exitnow) sequencer.pass();
+        while (!exitnow) {
+            if (ending_signal_noted()) sequencer.exit_program();
+            else sequencer.pass();
+        }
         write_tick_stamps();
         // Allegro cannot destroy bitmaps once it is shut down.
         sequencer.skin.release();
@@ -647,5 +653,6 @@ int run_kalverosin()
         report(Severity::Fatal, error.what());
     }
     allegro_exit();
+    end_by_noted_signal();
     return EXIT_SUCCESS;
 }
