@@ -624,6 +624,7 @@ public:
     void draw_first_picture();
     void pass();
     bool running();
+    void exit_program();
 
 private:
     long long playTick;  // ticks since the transport started
@@ -652,7 +653,6 @@ private:
     void stop_from_master();
     void stand_at(long long sixteenths);
     void pass_on(const MasterMessage& message);
-    void exit_program();
     void remember_panel();
     void all_notes_off();
 };

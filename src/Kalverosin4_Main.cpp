@@ -1,6 +1,8 @@
 // The application core: start-up and timers, the cockpit, the main loop, the
 // sequencer clock and all MIDI output.
 #include "Kalverosin4.h"
+#include "ConfigValue.h"
+#include "EndingSignals.h"
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
 #include "Report.h"
@@ -107,7 +109,7 @@ constexpr const char* OptionsSection = "kalverosin4";
 // Yes or no; anything else is named on stderr and leaves the option off.
 bool read_switch(const char* key)
 {
-    const char* value = get_config_string(OptionsSection, key, nullptr);
+    const char* value = config_value(OptionsSection, key);
     if (!value || !*value) return false;
     for (const char* yes : {"yes", "on", "true", "1"})
         if (strcasecmp(value, yes) == 0) return true;
@@ -126,7 +128,7 @@ ConfigOptions read_options()
     options.midiClock = read_switch("midi_clock");
     options.followClock = read_switch("follow_clock");
     if (read_switch("remember_panel"))
-        options.panelFile = panel_file_path(get_config_string(OptionsSection, "panel_file", ""));
+        options.panelFile = panel_file_path(config_value(OptionsSection, "panel_file"));
     return options;
 }
 
@@ -626,7 +628,9 @@ BITMAP* draw_first_picture(Skin& skin)
 
 int run_kalverosin()
 {
+    hold_ending_signals();
     init();
+    note_ending_signals();
     ConfigOptions options = read_options();
     try {
         Schirm schirm;
@@ -634,10 +638,13 @@ int run_kalverosin()
         sequencer.clockOut = options.midiClock;
         sequencer.followClock = options.followClock && listen_to_master();
         sequencer.panelFile = options.panelFile;
-        if (!sequencer.panelFile.empty()) restore_panel(sequencer, sequencer.panelFile);
+        if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();
         sequencer.draw_first_picture();
         rest(500);
-        while (!exitnow) sequencer.pass();
+        while (!exitnow) {
+            if (ending_signal_noted()) sequencer.exit_program();
+            else sequencer.pass();
+        }
         write_tick_stamps();
         // Allegro cannot destroy bitmaps once it is shut down.
         sequencer.skin.release();
@@ -646,5 +653,6 @@ int run_kalverosin()
         report(Severity::Fatal, error.what());
     }
     allegro_exit();
+    end_by_noted_signal();
     return EXIT_SUCCESS;
 }

@@ -1,5 +1,6 @@
 #include "MidiAlsaSeq.h"
 
+#include "ConfigValue.h"
 #include "Report.h"
 
 #include <alsa/asoundlib.h>
@@ -112,7 +113,7 @@ void close_client()
 // the port later with aconnect or a patchbay.
 void connect_configured_destination()
 {
-    const char* destination = get_config_string("sound", "alsa_seq_connect", nullptr);
+    const char* destination = config_value("sound", "alsa_seq_connect");
     if (!destination || !*destination) return;
     snd_seq_addr_t address{};
     const std::string cannot = "cannot connect the MIDI output";

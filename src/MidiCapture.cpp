@@ -6,6 +6,7 @@
 //   capture_file = /path/to/capture.txt
 //
 // One line per byte: microseconds, a space, the byte in hexadecimal.
+#include "ConfigValue.h"
 #include "Kalverosin4.h"
 #include "Report.h"
 
@@ -36,7 +37,7 @@ int capture_detect(int input) { return input ? FALSE : TRUE; }
 int capture_init(int input, int)
 {
     if (input) return -1;
-    const char* path = get_config_string("sound", "capture_file", nullptr);
+    const char* path = config_value("sound", "capture_file");
     if (!path || !*path) {
         report(Severity::Warning, "the MIDI capture driver records nothing: name its file with capture_file "
                                   "in the [sound] section of allegro.cfg.");

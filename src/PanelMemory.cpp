@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +32,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -336,48 +336,148 @@ private:
     }
 };
 
-void complain(const std::string& path, int line, const std::string& problem)
+// What the file said is quoted in short, and only in printable characters.
+void complain(const std::string& path, int line, std::string problem)
 {
+    constexpr size_t Shown = 160;
+    if (problem.size() > Shown) problem = problem.substr(0, Shown) + "...";
+    for (char& c : problem)
+        if (c < ' ' || c > '~') c = '?';
     std::string where = line > 0 ? ", line " + std::to_string(line) : "";
     report(Severity::Warning, "panel file " + path + where + ": " + problem + ".");
 }
 
-// Kept aside before anything can overwrite it: a user may want what is in it.
+// The file a path names: the end of its chain of symbolic links, followed
+// even where it ends nowhere yet; "" for a chain that never ends.
+std::string final_target(std::string path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!fs::is_symlink(path, error)) return path;
+        fs::path link = fs::read_symlink(path, error);
+        // A relative link starts where the link stands.
+        if (!error) link = fs::weakly_canonical(fs::path(path).parent_path() / link, error);
+        if (error) return path;
+        path = link.string();
+    }
+    return "";
+}
+
+const char* kind_of(mode_t mode)
+{
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a symbolic link that cannot be followed";
+}
+
+std::string not_regular(mode_t mode) { return std::string("it is ") + kind_of(mode) + ", not a regular file"; }
+
+// A rename that never replaces anything; where the file system cannot promise
+// that, it looks first.
+bool rename_unless_taken(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL) return false;
+    struct stat taken {};
+    if (lstat(to.c_str(), &taken) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// Kept aside before anything can overwrite it, beside the copies kept before:
+// a user may want what is in it.
 void keep_aside(const std::string& path)
 {
     std::string aside = path + ".bad";
-    if (std::rename(path.c_str(), aside.c_str()) == 0)
-        report(Severity::Warning,
-               "the panel file is kept aside as " + aside + "; what it could not give starts as usual.");
-    else
-        report(Severity::Warning, "cannot keep " + path + " aside as " + aside + ": " + std::strerror(errno) + ".");
+    for (int n = 1; !rename_unless_taken(path, aside); ++n) {
+        if (errno != EEXIST || n > 999) {
+            report(Severity::Warning,
+                   "cannot keep " + path + " aside as " + aside + ": " + std::strerror(errno) + ".");
+            return;
+        }
+        aside = path + ".bad." + std::to_string(n);
+    }
+    report(Severity::Warning, "the panel file is kept aside as " + aside + "; what it could not give starts as usual.");
 }
 
-}  // namespace
+constexpr size_t Largest = 64 * 1024;
+constexpr const char* TooLarge = "it is larger than 64 KiB, too large for a panel file";
 
-std::string panel_file_path(const char* configured)
+std::string cannot_read() { return std::string("it cannot be read: ") + std::strerror(errno); }
+
+std::string refusal_of(const struct stat& status)
 {
-    const char* home = std::getenv("HOME");
-    if ((!home || !*home) && getpwuid(getuid())) home = getpwuid(getuid())->pw_dir;
-    std::string homeDir = home ? home : ".";
-    std::string file = configured ? configured : "";
-    if (file.rfind("~/", 0) == 0) return homeDir + file.substr(1);
-    if (!file.empty()) return file;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base = state && state[0] == '/' ? state : homeDir + "/.local/state";
-    return base + "/kalverosin4/panel";
+    if (!S_ISREG(status.st_mode)) return not_regular(status.st_mode);
+    return static_cast<size_t>(status.st_size) > Largest ? TooLarge : "";
 }
 
-void restore_panel(Sequencer& sequencer, const std::string& path)
+// Why the panel cannot replace what stands at the target now, or "" when it
+// can; the mode of a file that stands there goes to mode.
+std::string unfit_target(const std::string& target, mode_t& mode)
 {
-    std::error_code missing;
-    if (!fs::exists(path, missing)) return;
-    std::ifstream file(path);
+    if (target.empty()) return std::strerror(ELOOP);
+    struct stat status {};
+    if (lstat(target.c_str(), &status) != 0) return errno == ENOENT ? "" : std::strerror(errno);
+    mode = status.st_mode & 07777;
+    return refusal_of(status);
+}
+
+// Up to one byte more than a panel file may hold.
+bool read_bounded(int fd, std::string& text)
+{
+    char buffer[4096];
+    while (text.size() <= Largest) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// What a panel file holds, when it is a regular file of at most 64 KiB that
+// can be read; else why not. Nothing else is even opened: a FIFO would block,
+// a device could be endless.
+struct PanelText {
+    bool missing = false;
+    std::string refusal;
+    std::string text;
+};
+
+PanelText read_panel_text(const std::string& path)
+{
+    PanelText found;
+    struct stat status {};
+    int fd = -1;
+    if (stat(path.c_str(), &status) != 0) {
+        found.missing = errno == ENOENT;
+        found.refusal = cannot_read();
+    } else if ((found.refusal = refusal_of(status)).empty()) {
+        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // It may have been swapped for something else since.
+        if (fd < 0 || fstat(fd, &status) != 0) found.refusal = cannot_read();
+        else if ((found.refusal = refusal_of(status)).empty() && !read_bounded(fd, found.text))
+            found.refusal = cannot_read();
+        else if (found.text.size() > Largest) found.refusal = TooLarge;
+    }
+    if (fd >= 0) close(fd);
+    return found;
+}
+
+// Sets what the text gives; false, with each fault named, when it is not all good.
+bool take_panel_text(Sequencer& sequencer, const std::string& path, const std::string& text)
+{
+    std::istringstream file(text);
     PanelReader reader(sequencer);
     bool headed = false, ended = false, faulty = false;
     int number = 0;
     auto fault = [&](const std::string& problem) {
-        complain(path, number, problem);
+        complain(path, std::max(number, 1), problem);
         faulty = true;
     };
     for (std::string line; !ended && std::getline(file, line);) {
@@ -400,33 +500,63 @@ void restore_panel(Sequencer& sequencer, const std::string& path)
         if (w == std::vector<std::string>{"end"}) ended = true;
         else if (std::string problem = reader.take(w); !problem.empty()) fault(problem);
     }
-    if (!file.is_open() || file.bad()) fault(std::string("it cannot be read: ") + std::strerror(errno));
-    else if (!faulty && !ended) fault(headed ? "the file ends early: it has no end line" : "the file is empty");
-    if (faulty) keep_aside(path);
+    if (!faulty && !ended) fault(headed ? "the file ends early: it has no end line" : "the file is empty");
+    return !faulty;
+}
+
+}  // namespace
+
+std::string panel_file_path(const char* configured)
+{
+    const char* home = std::getenv("HOME");
+    if ((!home || !*home) && getpwuid(getuid())) home = getpwuid(getuid())->pw_dir;
+    std::string homeDir = home ? home : ".";
+    std::string file = configured ? configured : "";
+    if (file.rfind("~/", 0) == 0) return homeDir + file.substr(1);
+    if (!file.empty()) return file;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base = state && state[0] == '/' ? state : homeDir + "/.local/state";
+    return base + "/kalverosin4/panel";
+}
+
+bool restore_panel(Sequencer& sequencer, const std::string& path)
+{
+    PanelText found = read_panel_text(path);
+    if (found.missing) return true;
+    if (!found.refusal.empty()) {
+        complain(path, 0, found.refusal + "; it is left as it is, and the panel is not kept there");
+        return false;
+    }
+    if (!take_panel_text(sequencer, path, found.text)) keep_aside(final_target(path));
+    return true;
 }
 
 bool save_panel(Sequencer& sequencer, const std::string& path)
 {
-    fs::path target(path);
-    std::string fresh = path + ".new";
+    std::string target = final_target(path);
+    fs::path directory = fs::path(target).parent_path();
     std::error_code error;
-    if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
-    int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool saved = fd >= 0 && write_all(fd, panel_text(sequencer)) && fsync(fd) == 0;
-    int reason = errno;
-    if (fd >= 0 && close(fd) != 0 && saved) {
-        saved = false;
-        reason = errno;
-    }
-    if (saved && std::rename(fresh.c_str(), path.c_str()) != 0) {
-        saved = false;
-        reason = errno;
-    }
-    if (!saved) {
+    if (!directory.empty()) fs::create_directories(directory, error);
+    // A new file gets the mode open() would give it; umask is read by setting
+    // it, which is safe since only the main thread saves.
+    mode_t mask = umask(0);
+    umask(mask);
+    mode_t mode = 0644 & ~mask;
+    std::string why = unfit_target(target, mode);
+    // Named apart from the target, so that no name is too long for it.
+    std::string fresh = (directory / ".kalverosin4-panel-XXXXXX").string();
+    int fd = why.empty() ? mkostemp(fresh.data(), O_CLOEXEC) : -1;
+    if (why.empty() && (fd < 0 || !write_all(fd, panel_text(sequencer)) || fchmod(fd, mode) != 0 || fsync(fd) != 0))
+        why = std::strerror(errno);
+    if (fd >= 0 && close(fd) != 0 && why.empty()) why = std::strerror(errno);
+    // What stands there may have changed while the file was written.
+    if (why.empty()) why = unfit_target(target, mode);
+    if (why.empty() && std::rename(fresh.c_str(), target.c_str()) != 0) why = std::strerror(errno);
+    if (!why.empty()) {
         if (fd >= 0) unlink(fresh.c_str());
-        report(Severity::Warning, "cannot keep the panel in " + path + ": " + std::strerror(reason) + ".");
+        report(Severity::Warning, "cannot keep the panel in " + path + ": " + why + ".");
         return false;
     }
-    sync_directory(target.has_parent_path() ? target.parent_path() : fs::path("."));
+    sync_directory(directory.empty() ? fs::path(".") : directory);
     return true;
 }

@@ -12,9 +12,15 @@ std::string panel_file_path(const char* configured);
 
 // Sets every control to what the file keeps, as if the user had set it, before
 // the first picture. A file that cannot be taken is named on stderr with the
-// line at fault, kept aside as FILE.bad, and what it could not give starts as usual.
-void restore_panel(Sequencer& sequencer, const std::string& path);
+// line at fault, kept aside as FILE.bad (or FILE.bad.1, ... where that is
+// taken), and what it could not give starts as usual. Only a regular file of
+// at most 64 KiB is read; anything else is named and left as it is, and then
+// the result is false: the panel cannot be kept there.
+bool restore_panel(Sequencer& sequencer, const std::string& path);
 
-// Writes the panel to a new file beside the old one and renames it over it, so
-// that a failed save never costs the pattern kept before; says so on stderr.
+// Writes the panel to a new file of its own beside the old one, in the old
+// one's mode, and renames it over it, so that a failed save never costs the
+// pattern kept before and the last of two saves wins whole; through a symbolic
+// link it writes the link's target. Over anything but a regular file it writes
+// nothing. A failure is said on stderr.
 bool save_panel(Sequencer& sequencer, const std::string& path);

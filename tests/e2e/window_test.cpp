@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -91,6 +93,42 @@ TEST(MidiTest, WithClockAndPanelOptionsTheStepsGoOutBetweenStartClocksAndStop)
     }
     EXPECT_GE(steps, 10);
     EXPECT_TRUE(fs::exists(program.directory + "/.local/state/kalverosin4/panel"));
+}
+
+// Whether the program itself, not the shell before it, holds a signal back or has its handler for it.
+bool takes_care_of(pid_t pid, int signal)
+{
+    std::string status = shell("grep -E '^(Name|SigBlk|SigCgt):' /proc/" + std::to_string(pid) + "/status");
+    unsigned long long held = 0, caught = 0;
+    return std::sscanf(status.c_str(), "Name: kalverosin4 SigBlk: %llx SigCgt: %llx", &held, &caught) == 2 &&
+           ((held | caught) >> (signal - 1) & 1);
+}
+
+// Whenever a signal comes, the program ends as by EXIT (the clock's Stop, the
+// sweep, the panel kept), and then by the signal.
+TEST(SignalTest, EndsTheProgramAsExitDoesAndWithTheSignalsStatus)
+{
+    const std::tuple<int, std::string, bool> cases[] = {
+        {SIGTERM, "starting", true}, {SIGINT, "stopped", false}, {SIGHUP, "playing", true}};
+    for (const auto& [signal, moment, options] : cases) {
+        Program program({}, options ? "[kalverosin4]\nmidi_clock = yes\nremember_panel = yes\n" : "");
+        if (moment == "starting") {
+            ASSERT_TRUE(wait_until([&] { return takes_care_of(program.pid, signal); }, std::chrono::seconds(20)));
+        } else {
+            wait_for_first_picture(program);
+        }
+        if (moment == "playing") {
+            EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y,
+                                            [&] { return program.captured_messages().size() >= 20; }));
+        }
+        kill(program.pid, signal);
+        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 128 + signal) << moment << ": " << program.report();
+        Messages messages = program.captured_messages();
+        int sweep = find_sweep(messages, 0);
+        ASSERT_GE(sweep, options ? 1 : 0) << moment;
+        EXPECT_TRUE(!options || messages[sweep - 1] == std::vector<int>{0xFC}) << moment;
+        EXPECT_EQ(fs::exists(program.directory + "/.local/state/kalverosin4/panel"), options) << moment;
+    }
 }
 
 }  // namespace

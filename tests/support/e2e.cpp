@@ -95,7 +95,7 @@ bool Program::running()
     return !reaped;
 }
 
-// Allegro ends on SIGTERM, unless the signal finds it inside malloc: its handler then waits forever.
+// SIGTERM ends the program as EXIT does; SIGKILL only should that ever hang.
 void Program::stop()
 {
     if (!running()) return;

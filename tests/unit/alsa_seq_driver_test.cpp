@@ -131,7 +131,8 @@ TEST_F(AlsaSeqDriver, ConnectsAtStartToTheConfiguredDestination)
     };
     for (const Case& c : {Case{"Synth:0", 0, ""}, Case{"Ghost", 0, "no ALSA client named \"Ghost\""},
                           Case{"Synth:0", -EPERM, "to \"Synth:0\": Operation not permitted"},
-                          Case{"Synth:0", -ENOENT, "there is no ALSA port 130:0"}}) {
+                          Case{"Synth:0", -ENOENT, "there is no ALSA port 130:0"},
+                          Case{"Synth:0  # a synth", 0, "alsa_seq_connect = Synth:0  # a synth: Allegro keeps"}}) {
         bool known = c.destination == std::string("Synth:0");
         connectResult = c.connect;
         configure(c.destination);

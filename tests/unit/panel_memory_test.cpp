@@ -3,8 +3,17 @@
 #include "PanelMemory.h"
 #include "headless.h"
 
+#include <gmock/gmock.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -23,12 +32,14 @@ class PanelMemoryTest : public SequencerTest {
 protected:
     fs::path dir;
     std::string file;
+    bool keepable = true;  // what the last restart said of the file
     void SetUp() override
     {
         SequencerTest::SetUp();
         char pattern[] = "/tmp/kalverosin-panel-XXXXXX";
         dir = mkdtemp(pattern);
         file = (dir / "state" / "panel").string();
+        fs::create_directory(dir / "state");
         sequencer->panelFile = file;
     }
     void TearDown() override
@@ -42,7 +53,7 @@ protected:
         delete sequencer;
         pointer_at(-100, -100);
         sequencer = new Sequencer(*schirm, skin);
-        std::string said = stderr_of([&] { restore_panel(*sequencer, file); });
+        std::string said = stderr_of([&] { keepable = restore_panel(*sequencer, file); });
         sequencer->draw_first_picture();
         return said;
     }
@@ -110,18 +121,6 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
     EXPECT_EQ(play(), played);
 }
 
-TEST_F(PanelMemoryTest, AFileWrittenByHandSetsTheRowsItNames)
-{
-    fs::create_directories(fs::path(file).parent_path());
-    std::ofstream(file) << "kalverosin4-panel 1\nrow upper-controller\ncontroller 7\n"
-                           "row lower-controller\ncontroller 9\nvalues 1 2 3\nend\n";
-    EXPECT_EQ(restart(), "");
-    EXPECT_EQ(s().upperControllerRow.lines.controllerDis.value, 7);
-    EXPECT_EQ(s().lowerControllerRow.lines.controllerDis.value, 9);
-    EXPECT_EQ(s().lowerControllerRow.lines.valueDis3.value, 3);
-    EXPECT_EQ(s().upperControllerRow.lines.valueDis3.value, 64);
-}
-
 TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)
 {
     struct Case {
@@ -135,37 +134,152 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"kalverosin4-panel 1\nspeed 90\nrow note\n", "line 3: the file ends early", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes h4 c3 c3\nend\n", "line 4: h4 is not a note", 90},
         {"kalverosin4-panel 2\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
-        {"\x89PNG\r\n", "line 1: this is not a Kalverosin 4 panel file", 120},
+        {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
+        {"", "line 1: the file is empty", 120},
     };
-    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file + ".bad") << "kept aside before";
     for (const Case& c : cases) {
         std::ofstream(file) << c.text;
         std::string said = restart();
         EXPECT_NE(said.find("panel file " + file + ", " + c.complaint), std::string::npos) << said;
+        EXPECT_EQ(said.find('\x1b'), std::string::npos) << "nothing the file holds reaches the terminal as it is";
         EXPECT_EQ(s().cockpit.tempo(), c.tempo) << said;
         EXPECT_EQ(s().noteRow.rate, 12) << said;
-        EXPECT_EQ(contents(file + ".bad"), c.text) << "kept aside before anything overwrites it";
+        EXPECT_EQ(contents(file + ".bad.1"), c.text) << "kept aside before anything overwrites it";
         EXPECT_FALSE(fs::exists(file));
-        fs::remove(file + ".bad");
+        fs::remove(file + ".bad.1");
     }
-    fs::create_directory(file);
-    EXPECT_NE(restart().find("panel file " + file + ": it cannot be read: Is a directory"), std::string::npos);
-    EXPECT_TRUE(fs::is_directory(file + ".bad"));
+    EXPECT_EQ(contents(file + ".bad"), "kept aside before");
+}
+
+// Anything but a regular file of at most 64 KiB is named and left as it is, at
+// the start and at a save; nothing is made beside it.
+TEST_F(PanelMemoryTest, APathThatHoldsNoPanelFileIsNamedAndLeftAsItIs)
+{
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"it is a directory, not a regular file", [&] { return fs::create_directory(file); }},
+        {"it is a FIFO, not a regular file", [&] { return mkfifo(file.c_str(), 0644) == 0; }},
+        {"it is a character device, not a regular file",  // one like /dev/null; only root may make it
+         [&] { return mknod(file.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0 || getuid() != 0; }},
+        {"it is larger than 64 KiB", [&] { return !!(std::ofstream(file) << std::string(65537, '#')); }},
+    };
+    for (const auto& [what, make] : cases) {
+        struct stat before {}, after {};
+        ASSERT_TRUE(make()) << what;
+        if (lstat(file.c_str(), &before) != 0) continue;
+        std::string said = restart() + stderr_of([&] { EXPECT_FALSE(save_panel(s(), file)); });
+        EXPECT_FALSE(keepable) << what;
+        EXPECT_NE(said.find("panel file " + file + ": " + what), std::string::npos) << said;
+        EXPECT_NE(said.find("cannot keep the panel in " + file + ": " + what), std::string::npos) << said;
+        lstat(file.c_str(), &after);
+        EXPECT_TRUE(before.st_ino == after.st_ino && before.st_mode == after.st_mode) << what;
+        EXPECT_EQ(before.st_size, after.st_size) << what;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "state"), {}), 1) << said;
+        fs::remove_all(file);
+    }
+}
+
+// A file written by hand sets the rows it names. Through a symbolic link the
+// target is read, written in its own mode, and kept aside when bad; the link
+// stays, also where its target is still to come.
+TEST_F(PanelMemoryTest, AFileWrittenByHandBehindASymbolicLinkSetsTheRowsItNamesAndTheLinkStays)
+{
+    fs::path target = dir / "patterns" / "live.panel";
+    fs::create_directories(target.parent_path());
+    fs::create_symlink("../patterns/live.panel", file);
+    std::ofstream(target) << "kalverosin4-panel 1\nrow upper-controller\ncontroller 7\n"
+                             "row lower-controller\ncontroller 9\nvalues 1 2 3\nend\n";
+    fs::permissions(target, fs::perms(0640));
+    EXPECT_EQ(restart(), "");
+    EXPECT_EQ(s().upperControllerRow.lines.controllerDis.value, 7);
+    EXPECT_EQ(s().lowerControllerRow.lines.controllerDis.value, 9);
+    EXPECT_EQ(s().lowerControllerRow.lines.valueDis3.value, 3);
+    EXPECT_EQ(s().upperControllerRow.lines.valueDis3.value, 64);
+    s().cockpit.channelFader.set(5);
+    ASSERT_TRUE(save_panel(s(), file));
+    EXPECT_NE(contents(target).find("channel 5\n"), std::string::npos) << contents(target);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+    std::ofstream(target) << "speed 90\n";
+    std::string said = restart();
+    EXPECT_NE(said.find("kept aside as " + target.string() + ".bad;"), std::string::npos) << said;
+    ASSERT_TRUE(save_panel(s(), file));
+    EXPECT_TRUE(fs::is_symlink(file) && fs::is_regular_file(target));
+}
+
+// Two programs saving one file: it always holds one save whole, and no temporary is left.
+TEST_F(PanelMemoryTest, OfTwoProgramsSavingOneFileTheLastSaveWinsWhole)
+{
+    std::string saved[2];
+    for (int k : {1, 0}) {
+        s().cockpit.channelFader.set(1 + 8 * k);
+        ASSERT_TRUE(save_panel(s(), file));
+        saved[k] = contents(file);
+    }
+    pid_t other = fork();
+    s().cockpit.channelFader.set(other == 0 ? 9 : 1);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_TRUE(save_panel(s(), file));
+        EXPECT_THAT(contents(file), ::testing::AnyOfArray(saved));
+    }
+    if (other == 0) _exit(0);
+    waitpid(other, nullptr, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "state"), {}), 1);
 }
 
 TEST_F(PanelMemoryTest, AFailedSaveSaysSoOnceAndKeepsThePatternSavedBefore)
 {
     ASSERT_TRUE(save_panel(s(), file));
     std::string before = contents(file);
-    fs::create_directory(file + ".new");  // the new file cannot be written
+    rlimit was{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    rlimit full = {200, was.rlim_max};  // a full disk: no file grows beyond 200 bytes
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &full);
     s().cockpit.channelFader.set(9);
     std::string said = stderr_of([&] { EXPECT_FALSE(save_panel(s(), file)); });
-    EXPECT_EQ(said, "Kalverosin 4: cannot keep the panel in " + file + ": Is a directory.\n");
+    setrlimit(RLIMIT_FSIZE, &was);
+    EXPECT_EQ(said, "Kalverosin 4: cannot keep the panel in " + file + ": File too large.\n");
     EXPECT_EQ(contents(file), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "state"), {}), 1) << "no temporary left behind";
 
     std::ofstream(dir / "plain") << "not a directory";
     said = stderr_of([&] { EXPECT_FALSE(save_panel(s(), (dir / "plain" / "panel").string())); });
     EXPECT_NE(said.find("plain/panel"), std::string::npos) << said;
+}
+
+// A few thousand mutated panel files (lines cut, numbers out of range, binary,
+// very long lines) through the reader, also in the sanitizer build: each is
+// taken, or refused with the file and the line at fault named.
+TEST_F(PanelMemoryTest, MutatedFilesAreTakenOrRefusedWithTheirLineNamed)
+{
+    ASSERT_TRUE(save_panel(s(), file));
+    const std::string whole = contents(file);
+    const char* numbers[] = {"-1", "0", "17", "128", "250", "2147483648", "-99999999999999999999", "1e3", "0x10", "+5"};
+    const std::regex named("Kalverosin 4: (panel file " + file + "(, line [0-9]+|: it is larger than 64 KiB)" +
+                           "|the panel file is kept aside as " + file + "\\.bad;).*\n");
+    std::mt19937 random(20261207);
+    std::FILE* terminal = stderr;
+    for (int round = 0; round < 4000; ++round) {
+        std::string text = whole;
+        for (int n = 1 + random() % 3; n > 0; --n) {
+            size_t at = random() % (text.size() + 1), digits = text.find_first_of("0123456789", at), kind = random() % 4;
+            if (kind == 0) text.resize(at);
+            if (kind == 1 && digits != std::string::npos)
+                text.replace(digits, text.find_first_not_of("0123456789", digits) - digits, numbers[random() % 10]);
+            for (int k = random() % 64; kind == 2 && k > 0; --k) text.insert(at, 1, static_cast<char>(random()));
+            if (kind == 3) text.insert(at, std::string(random() % 70000, "a7 #\t\r\n"[random() % 7]));
+        }
+        fs::remove(file + ".bad");
+        std::ofstream(file, std::ios::trunc) << text;
+        // glibc lets stderr be set; the sanitizers still report on descriptor 2.
+        stderr = std::tmpfile();
+        restore_panel(s(), file);
+        std::rewind(stderr);
+        for (char said[1024]; std::fgets(said, sizeof said, stderr);)
+            EXPECT_TRUE(std::regex_match(said, named)) << "round " << round << ": " << said;
+        std::fclose(stderr);
+        stderr = terminal;
+    }
 }
 
 }  // namespace

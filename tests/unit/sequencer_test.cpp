@@ -299,6 +299,8 @@ TEST(Options, YesNoOrAWordOnStderr)
          std::getenv("HOME") + std::string("/live"), ""},
         {"[kalverosin4]\npanel_file = /tmp/p\n", false, "", ""},
         {"[kalverosin4]\nremember_panel = on\npanel_file = /tmp/p\n", false, "/tmp/p", ""},
+        {"[kalverosin4]\nremember_panel = on\npanel_file = /tmp/p\t# kept\n", false, "/tmp/p\t# kept",
+         "panel_file = /tmp/p\t# kept: Allegro keeps a comment that follows a value"},
     };
     for (const Case& c : cases) {
         set_config_data(c.config, static_cast<int>(std::strlen(c.config)));
