@@ -69,32 +69,6 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
     EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
 }
 
-// Clock, start and stop around the same steps, and the panel kept at the stop.
-TEST(MidiTest, WithClockAndPanelOptionsTheStepsGoOutBetweenStartClocksAndStop)
-{
-    Program program({}, "[kalverosin4]\nmidi_clock = yes\nremember_panel = yes\n");
-    wait_for_first_picture(program);
-    play_stop_and_exit(program, 100);
-    Messages messages = program.captured_messages();
-    int stop = find_sweep(messages, 0);
-    ASSERT_GE(stop, 100);
-    EXPECT_EQ(messages[0], std::vector<int>{0xFA});
-    EXPECT_EQ(messages[1], std::vector<int>{0xF8}) << "the first tick's clock before its steps";
-    EXPECT_EQ(messages[stop - 1], std::vector<int>{0xFC});
-    EXPECT_EQ(messages[stop + 16], std::vector<int>{0xFC}) << "EXIT stops the followers too";
-    const std::vector<int> clock = {0xF8};
-    int steps = 0;
-    for (int i = 2;; ++steps) {
-        while (messages[i] == clock) ++i;
-        if (i >= stop - 1) break;
-        // A step falls on an even tick: its own clock comes right before it.
-        EXPECT_EQ(messages[i - 1], clock) << i;
-        for (int status : {0xB0, 0xB0, 0x80, 0x90}) EXPECT_EQ(messages[i++][0], status) << i;
-    }
-    EXPECT_GE(steps, 10);
-    EXPECT_TRUE(fs::exists(program.directory + "/.local/state/kalverosin4/panel"));
-}
-
 // Whether the program itself, not the shell before it, holds a signal back or has its handler for it.
 bool takes_care_of(pid_t pid, int signal)
 {
