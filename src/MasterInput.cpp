@@ -1,10 +1,24 @@
 #include "MasterInput.h"
 
+#include "Kalverosin4.h"
+#include "MidiAlsaSeq.h"
 #include "Report.h"
+
+#include <string>
 
 namespace {
 
 constexpr unsigned char SongPositionPointer = 0xF2;
+// A flood of messages that are not followed must not hold up the main loop's pass.
+constexpr int ReadsPerCall = 64;
+
+// The listening driver's reader: bytes read into the buffer, 0 when what it
+// read gave none, -1 when nothing more is there. Null while not listening.
+int (*readInput)(unsigned char* bytes, int size) = nullptr;
+MasterParser parser;
+unsigned char pending[256];
+int pendingAt = 0;
+int pendingEnd = 0;
 
 bool real_time(unsigned char byte, MasterMessage& message)
 {
@@ -35,11 +49,34 @@ bool MasterParser::take(unsigned char byte, MasterMessage& message)
     return true;
 }
 
-// Until a MIDI driver listens, no master is heard.
 bool listen_to_master()
 {
-    report(Severity::Warning, "the MIDI driver cannot listen to a master; the sequencer keeps its own tempo.");
-    return false;
+    int (*reader)(unsigned char*, int) = nullptr;
+    if (midi_driver == &midi_alsa_seq) {
+        if (alsa_seq_listen()) reader = alsa_seq_read_input;
+    } else if (midi_driver == &midi_capture) {
+        if (capture_listen()) reader = capture_read_input;
+    } else {
+        report(Severity::Warning, std::string("cannot follow a master's clock: the MIDI driver ") +
+                                      (midi_driver ? midi_driver->name : "(none)") +
+                                      " reads no MIDI; use the ALSA sequencer or the capture driver.");
+    }
+    parser = MasterParser{};
+    pendingAt = pendingEnd = 0;
+    readInput = reader;
+    return reader != nullptr;
 }
 
-bool next_master_message(MasterMessage&) { return false; }
+bool next_master_message(MasterMessage& message)
+{
+    if (!readInput) return false;
+    for (int reads = 0;;) {
+        while (pendingAt < pendingEnd)
+            if (parser.take(pending[pendingAt++], message)) return true;
+        if (reads++ == ReadsPerCall) return false;
+        int got = readInput(pending, sizeof pending);
+        if (got < 0) return false;
+        pendingAt = 0;
+        pendingEnd = got;
+    }
+}

@@ -1,13 +1,20 @@
 // The capture driver never fails silently: each way it can fail is named once on stderr.
+#include "MasterInput.h"
 #include "headless.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
 namespace {
 
+using namespace std::string_literals;
+
 void configure(const std::string& text) { set_config_data(text.c_str(), static_cast<int>(text.size())); }
 
-TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
+TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAFullDiskAndAnUnreadableInput)
 {
     start_headless_allegro();
     struct Case {
@@ -20,12 +27,16 @@ TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
         {"[sound]\ncapture_file = /nonexistent/capture.txt\n", -1,
          "cannot record MIDI to /nonexistent/capture.txt: No such file or directory"},
         {"[sound]\ncapture_file = /dev/full\n", 0, "can no longer be recorded to /dev/full: No space left on device"},
+        {"[sound]\ncapture_file = /dev/null\ncapture_input = /nonexistent\n", 0, "cannot read MIDI from /nonexistent"},
+        {"[sound]\ncapture_file = /dev/null\ncapture_input = /tmp\n", 0, "cannot read MIDI from /tmp: Is a directory"},
     };
     for (const Case& c : cases) {
         configure(c.config);
         int result = 0;
         std::string said = stderr_of([&] {
             result = midi_capture.init(FALSE, 16);
+            midi_driver = &midi_capture;
+            if (c.config.find("capture_input") != std::string::npos) listen_to_master();
             for (int i = 0; result == 0 && i < 300; ++i) midi_capture.raw_midi(0xF8);
             midi_capture.exit(FALSE);
         });
@@ -34,6 +45,29 @@ TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
         EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
     }
     configure("");
+}
+
+// A FIFO without a writer holds nothing up; each writer's bytes are read as they come.
+TEST(CaptureDriver, FollowsAMasterThroughAFifoWriterAfterWriter)
+{
+    start_headless_allegro();
+    unlink("master.fifo");
+    ASSERT_EQ(mkfifo("master.fifo", 0600), 0);
+    configure("[sound]\ncapture_input = master.fifo\n");
+    midi_driver = &midi_capture;
+    alarm(60);  // an open that waited for a writer would hang here
+    ASSERT_TRUE(listen_to_master());
+    alarm(0);
+    std::vector<int> got;  // kinds; a Song Position as 100 + its sixteenths
+    MasterMessage m;
+    for (const std::string& bytes : {"\xF8\x90\x40"s, "\x7F\xF2\x03"s, "\x00\xFA"s}) {
+        int writer = open("master.fifo", O_WRONLY | O_NONBLOCK);
+        EXPECT_EQ(write(writer, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        close(writer);
+        while (next_master_message(m))
+            got.push_back(m.kind == MasterKind::SongPosition ? 100 + m.sixteenths : static_cast<int>(m.kind));
+    }
+    EXPECT_EQ(got, (std::vector<int>{0, 103, 1}));
 }
 
 }  // namespace
