@@ -10,11 +10,9 @@
 
 namespace {
 
-using namespace std::string_literals;
-
 void configure(const std::string& text) { set_config_data(text.c_str(), static_cast<int>(text.size())); }
 
-TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAFullDiskAndAnUnreadableInput)
+TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
 {
     start_headless_allegro();
     struct Case {
@@ -27,16 +25,12 @@ TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAFullDiskAndAnUnreadable
         {"[sound]\ncapture_file = /nonexistent/capture.txt\n", -1,
          "cannot record MIDI to /nonexistent/capture.txt: No such file or directory"},
         {"[sound]\ncapture_file = /dev/full\n", 0, "can no longer be recorded to /dev/full: No space left on device"},
-        {"[sound]\ncapture_file = /dev/null\ncapture_input = /nonexistent\n", 0, "cannot read MIDI from /nonexistent"},
-        {"[sound]\ncapture_file = /dev/null\ncapture_input = /tmp\n", 0, "cannot read MIDI from /tmp: Is a directory"},
     };
     for (const Case& c : cases) {
         configure(c.config);
         int result = 0;
         std::string said = stderr_of([&] {
             result = midi_capture.init(FALSE, 16);
-            midi_driver = &midi_capture;
-            if (c.config.find("capture_input") != std::string::npos) listen_to_master();
             for (int i = 0; result == 0 && i < 300; ++i) midi_capture.raw_midi(0xF8);
             midi_capture.exit(FALSE);
         });
@@ -58,16 +52,15 @@ TEST(CaptureDriver, FollowsAMasterThroughAFifoWriterAfterWriter)
     alarm(60);  // an open that waited for a writer would hang here
     ASSERT_TRUE(listen_to_master());
     alarm(0);
-    std::vector<int> got;  // kinds; a Song Position as 100 + its sixteenths
+    std::vector<int> got;  // kind x 1000 + sixteenths
     MasterMessage m;
-    for (const std::string& bytes : {"\xF8\x90\x40"s, "\x7F\xF2\x03"s, "\x00\xFA"s}) {
+    for (const std::string bytes : {"\xF8\x90\x40", "\x7F\xF2\x03", "\x01\xFA"}) {
         int writer = open("master.fifo", O_WRONLY | O_NONBLOCK);
         EXPECT_EQ(write(writer, bytes.data(), bytes.size()), ssize_t(bytes.size()));
         close(writer);
-        while (next_master_message(m))
-            got.push_back(m.kind == MasterKind::SongPosition ? 100 + m.sixteenths : static_cast<int>(m.kind));
+        while (next_master_message(m)) got.push_back(static_cast<int>(m.kind) * 1000 + m.sixteenths);
     }
-    EXPECT_EQ(got, (std::vector<int>{0, 103, 1}));
+    EXPECT_EQ(got, (std::vector<int>{0, 4131, 1000}));
 }
 
 }  // namespace
