@@ -33,7 +33,6 @@ struct Client {
     int port = -1;
     bool outputFailureReported = false;
     snd_midi_event_t* decoder = nullptr;  // only while listening to a master
-    int inputPort = -1;
 };
 
 Client client;
@@ -104,7 +103,7 @@ bool open_client()
         alsaSeqCalls.close(seq);
         return false;
     }
-    client = Client{seq, encoder, port, false, nullptr, -1};
+    client = Client{seq, encoder, port, false, nullptr};
     return true;
 }
 
@@ -118,7 +117,7 @@ void close_client()
 
 struct Connection {
     const char* key;  // in [sound]
-    const char* port;
+    const char* direction;
     const char* toOrFrom;
     int (*AlsaSeqCalls::*connect)(snd_seq_t*, int, int, int);
 };
@@ -133,7 +132,7 @@ void connect_configured(const Connection& connection, int port)
     const char* other = config_value("sound", connection.key);
     if (!other || !*other) return;
     snd_seq_addr_t address{};
-    const std::string cannot = std::string("cannot connect the MIDI ") + connection.port;
+    const std::string cannot = std::string("cannot connect the MIDI ") + connection.direction;
     if (alsaSeqCalls.parse_address(client.seq, &address, other) < 0) {
         report(Severity::Warning, cannot + ": no ALSA client named \"" + other + "\" (see aconnect -l)");
         return;
@@ -227,8 +226,7 @@ bool alsa_seq_listen()
     // Whole messages, so that no event leans on the status byte of another.
     snd_midi_event_no_status(decoder, 1);
     client.decoder = decoder;
-    client.inputPort = result;
-    connect_configured(InputConnection, client.inputPort);
+    connect_configured(InputConnection, result);
     return true;
 }
 
