@@ -668,4 +668,8 @@ int run_kalverosin();
 // MIDI drivers of the program's own, registered before the sound system starts.
 inline constexpr int MIDI_CAPTURE = AL_ID('C', 'A', 'P', 'T');
 extern MIDI_DRIVER midi_capture;
+// The capture driver's input (capture_input), for listen_to_master and
+// next_master_message as alsa_seq_listen and alsa_seq_read_input are.
+bool capture_listen();
+int capture_read_input(unsigned char* bytes, int size);
 void register_midi_drivers();

@@ -1,14 +1,82 @@
-// Until a MIDI driver listens, no master is heard.
 #include "MasterInput.h"
 
+#include "Kalverosin4.h"
+#include "MidiAlsaSeq.h"
 #include "Report.h"
 
-bool MasterParser::take(unsigned char, MasterMessage&) { return false; }
+#include <string>
+
+namespace {
+
+constexpr unsigned char SongPositionPointer = 0xF2;
+// A flood of messages that are not followed must not hold up the main loop's pass.
+constexpr int ReadsPerCall = 64;
+
+// The listening driver's reader: bytes read into the buffer, 0 when what it
+// read gave none, -1 when nothing more is there. Null while not listening.
+int (*readInput)(unsigned char* bytes, int size) = nullptr;
+MasterParser parser;
+unsigned char pending[256];
+int pendingAt = 0;
+int pendingEnd = 0;
+
+bool real_time(unsigned char byte, MasterMessage& message)
+{
+    switch (byte) {
+    case 0xF8: message = {MasterKind::Clock, 0}; return true;
+    case 0xFA: message = {MasterKind::Start, 0}; return true;
+    case 0xFB: message = {MasterKind::Continue, 0}; return true;
+    case 0xFC: message = {MasterKind::Stop, 0}; return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+bool MasterParser::take(unsigned char byte, MasterMessage& message)
+{
+    if (byte >= 0xF8) return real_time(byte, message);
+    if (byte >= 0x80) {
+        status = byte;
+        have = 0;
+        return false;
+    }
+    if (status != SongPositionPointer) return false;
+    data[have++] = byte;
+    if (have < 2) return false;
+    status = 0;  // System Common messages have no running status
+    message = {MasterKind::SongPosition, data[0] | data[1] << 7};
+    return true;
+}
 
 bool listen_to_master()
 {
-    report(Severity::Warning, "the MIDI driver cannot listen to a master; the sequencer keeps its own tempo.");
-    return false;
+    int (*reader)(unsigned char*, int) = nullptr;
+    if (midi_driver == &midi_alsa_seq) {
+        if (alsa_seq_listen()) reader = alsa_seq_read_input;
+    } else if (midi_driver == &midi_capture) {
+        if (capture_listen()) reader = capture_read_input;
+    } else {
+        report(Severity::Warning, std::string("cannot follow a master's clock: the MIDI driver ") +
+                                      (midi_driver ? midi_driver->name : "(none)") +
+                                      " reads no MIDI; use the ALSA sequencer or the capture driver.");
+    }
+    parser = MasterParser{};
+    pendingAt = pendingEnd = 0;
+    readInput = reader;
+    return reader != nullptr;
 }
 
-bool next_master_message(MasterMessage&) { return false; }
+bool next_master_message(MasterMessage& message)
+{
+    if (!readInput) return false;
+    for (int reads = 0;;) {
+        while (pendingAt < pendingEnd)
+            if (parser.take(pending[pendingAt++], message)) return true;
+        if (reads++ == ReadsPerCall) return false;
+        int got = readInput(pending, sizeof pending);
+        if (got < 0) return false;
+        pendingAt = 0;
+        pendingEnd = got;
+    }
+}

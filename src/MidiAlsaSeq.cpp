@@ -13,7 +13,8 @@
 
 const AlsaSeqCalls alsaLibSeqCalls = {
     snd_seq_open,          snd_seq_set_client_name,     snd_seq_create_simple_port, snd_seq_parse_address,
-    snd_seq_connect_to,    snd_seq_event_output_direct, snd_seq_close,
+    snd_seq_connect_to,    snd_seq_event_output_direct, snd_seq_close,           snd_seq_connect_from,
+    snd_seq_event_input,
 };
 
 AlsaSeqCalls alsaSeqCalls = alsaLibSeqCalls;
@@ -22,6 +23,7 @@ namespace {
 
 constexpr const char* ClientName = "Kalverosin 4";
 constexpr const char* PortName = "MIDI Out";
+constexpr const char* InputPortName = "MIDI In";
 // Only system exclusive messages need more; longer ones go out in pieces of this size.
 constexpr size_t EncoderBufferSize = 256;
 
@@ -30,6 +32,7 @@ struct Client {
     snd_midi_event_t* encoder = nullptr;
     int port = -1;
     bool outputFailureReported = false;
+    snd_midi_event_t* decoder = nullptr;  // only while listening to a master
 };
 
 Client client;
@@ -49,12 +52,14 @@ void hold_alsa_error(const char*, int, const char*, int, const char* format, ...
 }
 
 // Without a sequencer alsa-lib prints its own complaint; Allegro then tries the
-// next driver, so that would only alarm the user.
+// next driver, so that would only alarm the user. Input is opened too, so that
+// following a master later needs no second client: without an input port
+// nothing can arrive.
 int open_quietly(snd_seq_t** seq)
 {
     snd_lib_error_handler_t previous = snd_lib_error;
     snd_lib_error_set_handler(ignore_alsa_error);
-    int result = alsaSeqCalls.open(seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK);
+    int result = alsaSeqCalls.open(seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
     snd_lib_error_set_handler(previous);
     return result;
 }
@@ -98,35 +103,47 @@ bool open_client()
         alsaSeqCalls.close(seq);
         return false;
     }
-    client = Client{seq, encoder, port, false};
+    client = Client{seq, encoder, port, false, nullptr};
     return true;
 }
 
 void close_client()
 {
     if (client.encoder) snd_midi_event_free(client.encoder);
+    if (client.decoder) snd_midi_event_free(client.decoder);
     if (client.seq) alsaSeqCalls.close(client.seq);
     client = Client{};
 }
 
-// A missing synth must not cost the user the sequencer: they can still connect
-// the port later with aconnect or a patchbay.
-void connect_configured_destination()
+struct Connection {
+    const char* key;  // in [sound]
+    const char* direction;
+    const char* toOrFrom;
+    int (*AlsaSeqCalls::*connect)(snd_seq_t*, int, int, int);
+};
+
+const Connection OutputConnection = {"alsa_seq_connect", "output", "to", &AlsaSeqCalls::connect_to};
+const Connection InputConnection = {"alsa_seq_connect_in", "input", "from", &AlsaSeqCalls::connect_from};
+
+// A missing synth or master must not cost the user the sequencer: they can
+// still connect the port later with aconnect or a patchbay.
+void connect_configured(const Connection& connection, int port)
 {
-    const char* destination = config_value("sound", "alsa_seq_connect");
-    if (!destination || !*destination) return;
+    const char* other = config_value("sound", connection.key);
+    if (!other || !*other) return;
     snd_seq_addr_t address{};
-    const std::string cannot = "cannot connect the MIDI output";
-    if (alsaSeqCalls.parse_address(client.seq, &address, destination) < 0) {
-        report(Severity::Warning, cannot + ": no ALSA client named \"" + destination + "\" (see aconnect -l)");
+    const std::string cannot = std::string("cannot connect the MIDI ") + connection.direction;
+    if (alsaSeqCalls.parse_address(client.seq, &address, other) < 0) {
+        report(Severity::Warning, cannot + ": no ALSA client named \"" + other + "\" (see aconnect -l)");
         return;
     }
-    int result = alsaSeqCalls.connect_to(client.seq, client.port, address.client, address.port);
+    int result = (alsaSeqCalls.*connection.connect)(client.seq, port, address.client, address.port);
     if (result == -ENOENT)
         report(Severity::Warning, cannot + ": there is no ALSA port " + std::to_string(address.client) + ":" +
                                       std::to_string(address.port) + " (see aconnect -l)");
     else if (result < 0)
-        report(Severity::Warning, cannot + " to \"" + destination + "\": " + snd_strerror(result));
+        report(Severity::Warning,
+               cannot + " " + connection.toOrFrom + " \"" + other + "\": " + snd_strerror(result));
 }
 
 // Called for every dropped event, possibly many per second: say it once.
@@ -166,7 +183,7 @@ int alsa_seq_init(int input, int)
     if (input) return -1;
     if (client.seq) return 0;
     if (!open_client()) return -1;
-    connect_configured_destination();
+    connect_configured(OutputConnection, client.port);
     return 0;
 }
 
@@ -184,6 +201,44 @@ void alsa_seq_raw_midi(int data)
 }
 
 }  // namespace
+
+bool alsa_seq_listen()
+{
+    if (client.decoder) return true;
+    if (!client.seq) {
+        report(Severity::Warning, "cannot follow a master's clock: the ALSA sequencer client is not open");
+        return false;
+    }
+    snd_midi_event_t* decoder = nullptr;
+    int result = snd_midi_event_new(0, &decoder);
+    if (result < 0) {
+        report_failure("cannot make its MIDI event decoder", result);
+        return false;
+    }
+    result = alsaSeqCalls.create_simple_port(client.seq, InputPortName,
+                                             SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (result < 0) {
+        report_failure("cannot create its ALSA input port", result);
+        snd_midi_event_free(decoder);
+        return false;
+    }
+    // Whole messages, so that no event leans on the status byte of another.
+    snd_midi_event_no_status(decoder, 1);
+    client.decoder = decoder;
+    connect_configured(InputConnection, result);
+    return true;
+}
+
+int alsa_seq_read_input(unsigned char* bytes, int size)
+{
+    if (!client.decoder) return -1;
+    snd_seq_event_t* event = nullptr;
+    // After an overrun, or an event too long for alsa-lib's buffer, the next call reads on.
+    if (alsaSeqCalls.event_input(client.seq, &event) < 0 || !event) return -1;
+    long length = snd_midi_event_decode(client.decoder, bytes, size, event);
+    return length > 0 ? static_cast<int>(length) : 0;
+}
 
 void hold_back_alsa_messages()
 {

@@ -1,5 +1,6 @@
 // MIDI output on Linux as an ALSA sequencer client: "Kalverosin 4" with one
-// output port, which sends every complete message at once to its subscribers.
+// output port, which sends every complete message at once to its subscribers,
+// and, while following a master, an input port "MIDI In".
 // Allegro's own raw-MIDI driver gives up after the fourth byte, and synths on
 // Linux are reached through the sequencer anyway (PipeWire provides one too).
 //
@@ -7,6 +8,7 @@
 //
 //   [sound]
 //   alsa_seq_connect = 128:0        (or a client name, e.g. FLUID Synth)
+//   alsa_seq_connect_in = 20:0      the master, while following one
 #pragma once
 
 #include <allegro.h>
@@ -30,9 +32,18 @@ struct AlsaSeqCalls {
     int (*connect_to)(snd_seq_t* seq, int port, int destinationClient, int destinationPort);
     int (*event_output_direct)(snd_seq_t* seq, snd_seq_event_t* event);
     int (*close)(snd_seq_t* seq);
+    int (*connect_from)(snd_seq_t* seq, int port, int sourceClient, int sourcePort);
+    int (*event_input)(snd_seq_t* seq, snd_seq_event_t** event);
 };
 
 extern const AlsaSeqCalls alsaLibSeqCalls;
+
+// For listen_to_master: makes the input port and connects the configured
+// source; false, said on stderr, where it cannot.
+bool alsa_seq_listen();
+// The MIDI bytes of the next event received, for next_master_message: their
+// number, 0 for an event without any, -1 when none has come. Never waits.
+int alsa_seq_read_input(unsigned char* bytes, int size);
 
 // While Allegro probes its sound drivers, alsa-lib complains on stderr about
 // every card it does not find; the program wants only MIDI. What it says is

@@ -6,11 +6,17 @@
 //   capture_file = /path/to/capture.txt
 //
 // One line per byte: microseconds, a space, the byte in hexadecimal.
+//
+// While following a master it reads the master's raw MIDI bytes from a FIFO
+// or a file, as a raw MIDI device would give them:
+//
+//   capture_input = /path/to/fifo
 #include "ConfigValue.h"
 #include "Kalverosin4.h"
 #include "Report.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +30,8 @@ namespace {
 int captureFile = -1;
 std::string capturePath;
 bool writeFailureReported = false;
+int inputFile = -1;
+bool inputIsRegularFile = false;
 
 long long monotonic_microseconds()
 {
@@ -53,10 +61,17 @@ int capture_init(int input, int)
     return 0;
 }
 
+void close_input()
+{
+    if (inputFile >= 0) close(inputFile);
+    inputFile = -1;
+}
+
 void capture_exit(int)
 {
     if (captureFile >= 0) close(captureFile);
     captureFile = -1;
+    close_input();
 }
 
 // Said once: a full disk would otherwise say it for every byte.
@@ -79,6 +94,42 @@ void capture_raw_midi(int data)
 }
 
 }  // namespace
+
+// Opened without waiting, so that a FIFO without a writer does not hold up the
+// start; it stays open, so that a writer may come, go and come again.
+bool capture_listen()
+{
+    close_input();
+    const char* path = config_value("sound", "capture_input");
+    if (!path || !*path) {
+        report(Severity::Warning, "the MIDI capture driver follows no master: name its input with capture_input "
+                                  "in the [sound] section of allegro.cfg.");
+        return false;
+    }
+    inputFile = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat kind{};
+    if (inputFile >= 0 && fstat(inputFile, &kind) == 0 && S_ISDIR(kind.st_mode)) {
+        close_input();
+        errno = EISDIR;
+    }
+    if (inputFile < 0) {
+        report(Severity::Warning, std::string("cannot read MIDI from ") + path + ": " + std::strerror(errno) + ".");
+        return false;
+    }
+    inputIsRegularFile = S_ISREG(kind.st_mode);
+    return true;
+}
+
+// A FIFO without a writer reads as its end, and one may come later; a file
+// that has ended is read no more.
+int capture_read_input(unsigned char* bytes, int size)
+{
+    if (inputFile < 0) return -1;
+    ssize_t got = read(inputFile, bytes, static_cast<size_t>(size));
+    if (got > 0) return static_cast<int>(got);
+    if (got == 0 && inputIsRegularFile) close_input();
+    return -1;
+}
 
 MIDI_DRIVER midi_capture = {
     MIDI_CAPTURE,

@@ -1,5 +1,6 @@
 // The ALSA sequencer driver, from the bytes handed to raw_midi to the calls it
 // makes into alsa-lib, answered by a stand-in for the kernel's sequencer.
+#include "MasterInput.h"
 #include "MidiAlsaSeq.h"
 #include "headless.h"
 
@@ -18,11 +19,13 @@ Lines calls;
 int openResult, portResult, connectResult, failingOutputs;
 snd_lib_error_handler_t errorHandler;
 char handle;
+std::vector<snd_seq_event_t> arriving;  // at the input port, of which the driver has taken some
+size_t taken = 0;
 
 const AlsaSeqCalls standIn = {
     [](snd_seq_t** seq, const char* name, int streams, int mode) {
         bool quiet = snd_lib_error != errorHandler, nonblocking = mode == SND_SEQ_NONBLOCK;
-        calls.push_back(std::string("open ") + name + (streams == SND_SEQ_OPEN_OUTPUT ? " output" : "") +
+        calls.push_back(std::string("open ") + name + (streams == SND_SEQ_OPEN_DUPLEX ? " duplex" : "") +
                         (nonblocking ? " nonblocking" : "") + (quiet ? " quietly" : ""));
         *seq = reinterpret_cast<snd_seq_t*>(&handle);
         return openResult;
@@ -32,7 +35,9 @@ const AlsaSeqCalls standIn = {
         return 0;
     },
     [](snd_seq_t*, const char* name, unsigned caps, unsigned type) {
-        bool subscribable = caps == (SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+        bool input = name == std::string("MIDI In");
+        bool subscribable = caps == (input ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
+                                           : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
         bool midi = type == (SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         calls.push_back(std::string("port ") + name + (subscribable ? " subscribable" : "") + (midi ? ", MIDI" : ""));
         return portResult;
@@ -60,6 +65,15 @@ const AlsaSeqCalls standIn = {
         calls.push_back("close");
         return 0;
     },
+    [](snd_seq_t*, int port, int client, int from) {
+        calls.push_back("from " + std::to_string(client) + ":" + std::to_string(from) + " to " + std::to_string(port));
+        return connectResult;
+    },
+    [](snd_seq_t*, snd_seq_event_t** e) {
+        if (taken == arriving.size()) return -EAGAIN;
+        *e = &arriving[taken++];
+        return 0;
+    },
 };
 
 class AlsaSeqDriver : public ::testing::Test {
@@ -79,9 +93,9 @@ protected:
         alsaSeqCalls = alsaLibSeqCalls;
         override_config_file(nullptr);
     }
-    static void configure(const std::string& destination)
+    static void configure(const std::string& destination, const std::string& source = "")
     {
-        std::string text = "[sound]\nalsa_seq_connect = " + destination + "\n";
+        std::string text = "[sound]\nalsa_seq_connect = " + destination + "\nalsa_seq_connect_in = " + source + "\n";
         override_config_data(text.c_str(), static_cast<int>(text.size()));
     }
     static void send(std::vector<int> bytes)
@@ -93,7 +107,7 @@ protected:
     {
         calls.clear();
         EXPECT_TRUE(midi_alsa_seq.detect(FALSE) && midi_alsa_seq.init(FALSE, 16) == 0);
-        std::string open = "open default output nonblocking quietly";
+        std::string open = "open default duplex nonblocking quietly";
         const Lines opened = {open, "close", open, "name Kalverosin 4", "port MIDI Out subscribable, MIDI"};
         size_t n = std::min(calls.size(), opened.size());
         EXPECT_EQ(Lines(calls.begin(), calls.begin() + n), opened);
@@ -149,6 +163,27 @@ TEST_F(AlsaSeqDriver, ConnectsAtStartToTheConfiguredDestination)
     }
 }
 
+// The input port is made, and read, only once the sequencer listens; a source it cannot connect is named.
+TEST_F(AlsaSeqDriver, ListensOnAnInputPortOnlyWhenFollowing)
+{
+    arriving.assign(4, snd_seq_event_t{});  // system events, which carry no MIDI bytes, but for these
+    arriving[0].type = SND_SEQ_EVENT_NOTEON;
+    arriving[1].type = SND_SEQ_EVENT_CLOCK;
+    arriving[3].type = SND_SEQ_EVENT_START;
+    configure("", "Synth:0");
+    connectResult = -EPERM;
+    start();
+    MasterMessage m;
+    EXPECT_FALSE(next_master_message(m));
+    midi_driver = &midi_alsa_seq;
+    std::string complaint = stderr_of([] { EXPECT_TRUE(listen_to_master()); });
+    std::vector<MasterKind> kinds;
+    while (next_master_message(m)) kinds.push_back(m.kind);
+    EXPECT_EQ(kinds, (std::vector<MasterKind>{MasterKind::Clock, MasterKind::Start}));
+    EXPECT_EQ(calls, (Lines{"port MIDI In subscribable, MIDI", "from 130:0 to 3"}));
+    EXPECT_NE(complaint.find("MIDI input from \"Synth:0\": Operation not permitted"), std::string::npos) << complaint;
+}
+
 // A sequencer that cannot be opened, or a port that cannot be made, is named
 // as such; a client that was opened is given back.
 TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
@@ -160,7 +195,7 @@ TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
     };
     const Case cases[] = {
         {-ENOENT, 3, "cannot open the ALSA sequencer: No such file or directory",
-         "open default output nonblocking quietly"},
+         "open default duplex nonblocking quietly"},
         {0, -ENOMEM, "cannot create its ALSA output port: Cannot allocate memory", "close"},
     };
     for (const Case& c : cases) {

@@ -1,5 +1,10 @@
 // The capture driver never fails silently: each way it can fail is named once on stderr.
+#include "MasterInput.h"
 #include "headless.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -34,6 +39,28 @@ TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
         EXPECT_EQ(said.find('\n'), said.size() - 1) << "one line: " << said;
     }
     configure("");
+}
+
+// A FIFO without a writer holds nothing up; each writer's bytes are read as they come.
+TEST(CaptureDriver, FollowsAMasterThroughAFifoWriterAfterWriter)
+{
+    start_headless_allegro();
+    unlink("master.fifo");
+    ASSERT_EQ(mkfifo("master.fifo", 0600), 0);
+    configure("[sound]\ncapture_input = master.fifo\n");
+    midi_driver = &midi_capture;
+    alarm(60);  // an open that waited for a writer would hang here
+    ASSERT_TRUE(listen_to_master());
+    alarm(0);
+    MasterMessage m;
+    for (const char* bytes : {"\xF8", "\xFA"}) {
+        int writer = open("master.fifo", O_WRONLY | O_NONBLOCK);
+        EXPECT_EQ(write(writer, bytes, 1), 1);
+        close(writer);
+        EXPECT_TRUE(next_master_message(m));
+        EXPECT_FALSE(next_master_message(m));  // the writer is gone
+    }
+    EXPECT_EQ(m.kind, MasterKind::Start);
 }
 
 }  // namespace

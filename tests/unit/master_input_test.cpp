@@ -1,0 +1,56 @@
+// What an outside master sends, from raw bytes to the messages the sequencer follows.
+#include "MasterInput.h"
+#include "headless.h"
+
+#include <random>
+
+namespace {
+
+using namespace std::string_literals;
+
+std::string parsed(const std::string& bytes)
+{
+    const char* names[] = {"clock ", "start ", "continue ", "stop ", "position "};
+    MasterParser parser;
+    MasterMessage m;
+    std::string out;
+    for (unsigned char byte : bytes)
+        if (parser.take(byte, m))
+            out += names[int(m.kind)] + (m.kind == MasterKind::SongPosition ? std::to_string(m.sixteenths) + " " : "");
+    return out;
+}
+
+TEST(MasterParser, GivesExactlyTheCompleteMasterMessages)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xFA\xF8\xFC\xFB\xF2\xF8\x05\xFE\xF9\xFD\xFF\x00"s, "start clock stop continue clock position 5 "},
+        {"\xF2\x10\x01\xF2\x7F\x7F\xF2\x01\x02\x03\x04"s, "position 144 position 16383 position 257 "},
+        {"\xF2\x05\x90\x40\x7F\xF2\x05\xF2\x06\x00\xF2\x07\xF8\xF7\x00\x00"s, "position 6 clock "},
+        {"\x90\x40\x7F\x41\x00\xB0\x07\x64\xC0\x05\xE0\x00\x40\xF8\x90"s, "clock "},
+        {"\x00\x7F\xF1\x20\xF3\x05\xF6\xF4\xF5\xF7\xF7\x80\xFE\xFF"s, ""},
+        {"\xF0"s + std::string(5000, 'U') + "\xF8U\xF7\xF8\xF0\x01\xF2\x00\x01"s, "clock clock position 128 "},
+    };
+    for (const auto& [bytes, messages] : cases) EXPECT_EQ(parsed(bytes), messages) << bytes.substr(0, 20);
+}
+
+// Master messages, others and junk, mutated: each real-time byte gives what it gives alone, and a Song
+// Position comes out exactly when its status and two data bytes are the last three that are not real-time.
+TEST(MasterParser, FuzzedStreamsGiveMessagesOnlyForCompleteOnes)
+{
+    const std::string pieces[] = {"\xF8", "\xFA", "\xFB", "\xFC", "\xF2\x10\x01", "\x90\x40", "\xF0\x7E", "\xF7"};
+    std::mt19937 random(22);
+    for (int stream = 0; stream < 5000; ++stream) {
+        std::string bytes, last(3, 0), wanted;
+        for (int n = random() % 300; n > 0; --n) bytes.insert(random() % (bytes.size() + 1), pieces[random() % 8]);
+        for (int n = random() % 30; n > 0 && !bytes.empty(); --n) bytes[random() % bytes.size()] = random();
+        for (unsigned char b : bytes) {
+            if (b < 0xF8) last = {last[1], last[2], char(b)};
+            if (b >= 0xF8) wanted += parsed(std::string(1, char(b)));
+            if (b < 0x80 && last[0] == '\xF2' && !(last[1] & 0x80))
+                wanted += "position " + std::to_string(last[1] | b << 7) + " ";
+        }
+        ASSERT_EQ(parsed(bytes), wanted) << "stream " << stream;
+    }
+}
+
+}  // namespace
