@@ -5,13 +5,18 @@
 #   B: 249 BPM, every row at RATE 64, a velocity fader dragged back and forth
 #      all the time.
 #   C: as B, with the pointer at rest (run it with BENCH_SCENARIOS="c").
+#   Following a master (follow_clock), whose clocks bench/master_clock writes
+#   to the program's capture_input: F120 and F249 at RATE 16, F120X64 and
+#   F249X64 at RATE 64, FJUMP a jump from 120 to 140 BPM at RATE 64 halfway;
+#   each reports how late the steps leave after the master wrote their clock.
 # Each reports the lateness of every message against the tick grid fitted to
 # the capture, the steps expected against the steps sent, and the program's
 # CPU share.
 #
 # Usage: bench/timing.sh [PROGRAM [SECONDS]]   (build/kalverosin4, 60 s)
 # BENCH_KEEP=1 keeps the working directory with the captures.
-# BENCH_SCENARIOS="a" runs only some scenarios (default "a b").
+# BENCH_SCENARIOS="a" runs only some scenarios (default "a b"; the others: c,
+# f120, f249, f120x64, f249x64, fjump).
 # BENCH_CLOCK=1 switches MIDI clock out on and reports its intervals.
 # BENCH_NO_RT=1 runs the program without the right to real-time priority.
 # A program built with -DKALVEROSIN_BENCH=ON also notes when each tick callback
@@ -78,6 +83,7 @@ start_program() {
     capture=$dir/capture.txt
     mkdir -p "$dir"
     printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$capture" >"$dir/allegro.cfg"
+    [ -n "${2:-}" ] && printf 'capture_input = %s\n[kalverosin4]\nfollow_clock = yes\n' "$2" >>"$dir/allegro.cfg"
     [ "${BENCH_CLOCK:-0}" = 1 ] && printf '[kalverosin4]\nmidi_clock = yes\n' >>"$dir/allegro.cfg"
     if [ "${BENCH_NO_RT:-0}" = 1 ]; then
         launch=$dir/without-realtime-priority
@@ -258,6 +264,39 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "program: $program"
 echo "options: clock ${BENCH_CLOCK:-0}, without real-time priority ${BENCH_NO_RT:-0}"
 start_xvfb
+# A master at BPM (BPM_AFTER from halfway on) for the length of the run; every
+# row at RATE 64 where STEP_TICKS is 3. No STARTSTOP: the master's Start starts.
+follow_master() { # NAME BPM STEP_TICKS [BPM_AFTER]
+    local dir=$work/$1 bpm=$2 step_ticks=$3 after=${4:-}
+    mkdir -p "$dir"
+    mkfifo "$dir/master.fifo"
+    start_program "$dir" "$dir/master.fifo"
+    button_hovered $(place startstop)
+    local row
+    if [ "$step_ticks" = 3 ]; then
+        for row in upper-controller-row lower-controller-row note-row velocity-row; do
+            drag_to_end $(place "$row.rate-fader")
+        done
+    fi
+    park
+    local change=()
+    [ -n "$after" ] && change=("$after" $((seconds / 2)))
+    cpu_sample >"$dir/cpu.before"
+    "$(dirname "$program")/bench/master_clock" "$dir/master.fifo" "$dir/master.txt" "$seconds" "$bpm" "${change[@]}" ||
+        fail "the master could not play"
+    cpu_sample >"$dir/cpu.after"
+    press_exit
+    python3 "$here/analyse_follow.py" "$dir/master.txt" "$capture" --step-ticks "$step_ticks" \
+        ${after:+--change-at $((seconds / 2))} --title "$1: following a master at $bpm${after:+ then $after} BPM, a step every $step_ticks ticks, ${seconds} s"
+    cpu_report "$dir/cpu.before" "$dir/cpu.after"
+}
+
+scenario_f120() { follow_master f120 120 12; }
+scenario_f249() { follow_master f249 249 12; }
+scenario_f120x64() { follow_master f120x64 120 3; }
+scenario_f249x64() { follow_master f249x64 249 3; }
+scenario_fjump() { follow_master fjump 120 3 140; }
+
 for scenario in ${BENCH_SCENARIOS:-a b}; do
     "scenario_$scenario"
     echo

@@ -50,7 +50,9 @@ expected_dump() {
 		case $status in
 		F8) echo "129:0   Clock" && continue ;;
 		FA) echo "129:0   Start" && continue ;;
+		FB) echo "129:0   Continue" && continue ;;
 		FC) echo "129:0   Stop" && continue ;;
+		F2) echo "129:0   Song position pointer      value $((16#$data2 * 128 + 16#$data1))" && continue ;;
 		esac
 		kind=${status:0:1} status=$((16#${status:1})) data1=$((16#$data1)) data2=$((16#$data2))
 		case $kind$data2 in

@@ -11,6 +11,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -67,6 +71,31 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
                   (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, i ? 0x24 : 0, 0x7F}, {0x90, 0x24, 0x40}})) << i;
     EXPECT_EQ(find_sweep(messages, stop + 16), stop + 16) << "nothing from the rows after the stop, then EXIT's sweep";
     EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
+}
+
+// The real program following a master that writes to its capture input: the
+// Start and clocks play the steps, every sixth clock one; the Stop sweeps.
+TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
+{
+    char pattern[] = "/tmp/kalverosin-master-XXXXXX";
+    const std::string fifo = std::string(mkdtemp(pattern)) + "/master";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\nfollow_clock = yes\n");
+    wait_for_first_picture(program);
+    std::ofstream master(fifo);
+    master << '\xFA' << std::flush;
+    for (int clock = 0; clock < 60; ++clock) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the master's tempo: 500 BPM
+        master << '\xF8' << std::flush;
+    }
+    master << '\xFC' << std::flush;
+    ASSERT_TRUE(wait_until([&] { return find_sweep(program.captured_messages(), 0) >= 0; }, std::chrono::seconds(20)));
+    Messages messages = program.captured_messages();
+    ASSERT_EQ(find_sweep(messages, 0), 40) << "ticks 0 to 118: ten steps";
+    for (int i = 4; i < 40; i += 4)
+        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
+                  (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, 0x24, 0x7F}, {0x90, 0x24, 0x40}})) << i;
+    fs::remove_all(fs::path(fifo).parent_path());
 }
 
 // Whether the program itself, not the shell before it, holds a signal back or has its handler for it.

@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""How punctually the program followed a master.
+
+Reads the master's log (bench/master_clock: the time each byte was written,
+in the capture format) and the program's capture, in which every row steps
+on the same ticks. After the master's Start, clock n owns tick 2n; the odd
+tick 2n+1 belongs halfway between clocks n and n+1. Reports how late the
+first byte of each step left after the clock that owns it (even ticks) and
+how far from the midpoint (odd ticks), the steps called for against those
+sent, and any step sent before its clock.
+
+Usage: analyse_follow.py MASTER CAPTURE --step-ticks N [--change-at SECONDS] [--title TEXT]
+"""
+import argparse
+import bisect
+
+from analyse_capture import group_steps, percentile, read_messages, split_at_sweep
+
+START, CLOCK = 0xFA, 0xF8
+
+
+def read_master(path):
+    clocks, started = [], False
+    with open(path) as log:
+        for line in log:
+            microseconds, value = line.split()
+            value = int(value, 16)
+            started = started or value == START
+            if started and value == CLOCK:
+                clocks.append(int(microseconds))
+    return clocks
+
+
+def summary(values):
+    values = sorted(values)
+    if not values:
+        return "none"
+    return (f"p50 {percentile(values, 0.5):.0f}  p99 {percentile(values, 0.99):.0f}  "
+            f"p99.9 {percentile(values, 0.999):.0f}  max {values[-1]:.0f}  (min {values[0]:.0f})")
+
+
+def analyse(master_path, capture_path, step_ticks, change_at):
+    clocks = read_master(master_path)
+    messages, _ = read_messages(capture_path)
+    played, _ = split_at_sweep(messages)
+    steps, _ = group_steps(played)
+    starts = [step[0][0] for step in steps]
+    even, odd, early, odd_after_change = [], [], 0, []
+    change_clock = bisect.bisect_left(clocks, clocks[0] + change_at * 1e6) if change_at else None
+    for k, first in enumerate(starts):
+        tick = k * step_ticks
+        owner = tick // 2
+        if owner >= len(clocks):
+            break
+        early += first < clocks[owner]
+        if tick % 2 == 0:
+            even.append(first - clocks[owner])
+        elif owner + 1 < len(clocks):
+            off = first - (clocks[owner] + clocks[owner + 1]) / 2
+            odd.append(off)
+            if change_clock is not None and owner >= change_clock:
+                odd_after_change.append((owner - change_clock, off))
+    called = (2 * (len(clocks) - 1)) // step_ticks + 1
+    return clocks, starts, even, odd, early, called, odd_after_change
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("master")
+    parser.add_argument("capture")
+    parser.add_argument("--step-ticks", type=int, required=True)
+    parser.add_argument("--change-at", type=float, default=0, help="seconds after Start the tempo changed")
+    parser.add_argument("--title", default="following")
+    args = parser.parse_args()
+    clocks, starts, even, odd, early, called, after = analyse(args.master, args.capture, args.step_ticks,
+                                                               args.change_at)
+    print(f"== {args.title}")
+    print(f"clocks written {len(clocks)}; steps they call for {called}, steps sent {len(starts)}; "
+          f"steps sent before the clock that owns them: {early}")
+    print(f"steps on a clock, first byte after the clock was written (us): {summary(even)}")
+    if odd:
+        print(f"steps between clocks, first byte against the midpoint (us): {summary(odd)}")
+    if after:
+        beats = {}
+        for clock, off in after:
+            beats.setdefault(clock // 24, []).append(abs(off))
+        worst = ", ".join(f"{beat + 1}: {max(offs):.0f}" for beat, offs in sorted(beats.items())[:4])
+        settled = next((beat + 1 for beat, offs in sorted(beats.items())
+                        if all(max(o) <= 1000 for b, o in beats.items() if b >= beat)), None)
+        print(f"after the tempo change, worst odd step per beat (us): {worst}; within 1 ms from beat {settled} on")
+
+
+if __name__ == "__main__":
+    main()
