@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -235,15 +236,12 @@ const std::vector<unsigned short>& first_picture()
     return pixels;
 }
 
-// How many pixels differ from the golden picture, and where the first is.
+// How many pixels differ from the golden picture.
 static std::string differences(const std::vector<unsigned short>& shot)
 {
-    const std::vector<unsigned short>& golden = first_picture();
-    if (shot.size() != golden.size()) return "no screenshot";
-    long first = std::mismatch(shot.begin(), shot.end(), golden.begin()).first - shot.begin(), count = 0;
-    for (size_t i = 0; i < shot.size(); ++i) count += shot[i] != golden[i];
-    return std::to_string(count) + " pixels differ, the first at (" + std::to_string(first % 640) + ", " +
-           std::to_string(first / 640) + ")";
+    if (shot.size() != first_picture().size()) return "no screenshot";
+    return std::to_string(std::inner_product(shot.begin(), shot.end(), first_picture().begin(), 0L, std::plus<>(),
+                                             std::not_equal_to<>())) + " pixels differ";
 }
 
 void wait_for_first_picture(Program& program)

@@ -51,10 +51,6 @@ public:
     std::string report();  // whether it runs or how it ended, and what it wrote
     // The bytes the capture driver recorded, a message from each status byte on.
     std::vector<std::vector<int>> captured_messages();
-    bool wait_for_messages(size_t n, std::chrono::milliseconds deadline = std::chrono::seconds(20))
-    {
-        return wait_until([&] { return captured_messages().size() >= n; }, deadline);
-    }
     void move(int x, int y);  // in window coordinates
     void button_down(int button = 1) { shell("xdotool mousedown " + std::to_string(button)); }
     void button_up(int button = 1) { shell("xdotool mouseup " + std::to_string(button)); }

@@ -23,6 +23,12 @@ inline void pointer_at(int x, int y, int buttons = 0)
 }
 
 using Message = std::array<int, 3>;
+using Bytes = std::vector<int>;  // as they leave: real-time messages are a byte each
+inline Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 // Keeps every raw byte. Named as the capture driver, so that the panel starts as the golden picture.
 struct MidiRecorder {
@@ -51,16 +57,6 @@ struct FaderRange {
     int low, high, positions;
 };
 std::vector<FaderRange> panel_faders(Sequencer& s);
-
-struct Picture {
-    blitz_struct record;
-    explicit Picture(blitz_struct r) : record(r) {}
-    ~Picture() { release_picture(record.bitmap); }
-    Picture(const Picture&) = delete;
-    Picture& operator=(const Picture&) = delete;
-    BITMAP* operator->() const { return record.bitmap; }
-    BITMAP* get() const { return record.bitmap; }
-};
 
 class HeadlessTest : public ::testing::Test {
 protected:

@@ -5,7 +5,6 @@
 #include "headless.h"
 
 #include <alsa/asoundlib.h>
-#include <allegro/platform/aintunix.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -209,27 +208,6 @@ TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.back(), c.lastCall);
     }
-}
-
-// Allegro picks this driver by itself where a sequencer answers, from the Unix
-// driver list that the X11 system offers and the headless one lacks; where none
-// does, the driver steps aside without alsa-lib's complaints.
-TEST_F(AlsaSeqDriver, IsPickedByItselfWhereThereIsASequencer)
-{
-    _unix_driver_lists_init();
-    register_midi_drivers();
-    _DRIVER_INFO* (*headlessList)() = system_driver->midi_drivers;
-    system_driver->midi_drivers = [] { return _unix_midi_driver_list; };
-    for (int result : {0, -ENOENT}) {
-        openResult = result;
-        remove_sound();
-        ASSERT_EQ(install_sound(DIGI_NONE, MIDI_AUTODETECT, nullptr), 0);
-        EXPECT_EQ(midi_driver == &midi_alsa_seq, result == 0);
-        EXPECT_EQ(snd_lib_error, errorHandler);
-    }
-    remove_sound();
-    system_driver->midi_drivers = headlessList;
-    _unix_driver_lists_shutdown();
 }
 
 }  // namespace

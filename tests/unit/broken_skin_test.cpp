@@ -35,7 +35,7 @@ const Spoil Spoils[] = {
 const fs::path Scratch = fs::temp_directory_path() / ("kalverosin-skin-" + std::to_string(getpid()) + ".bmp");
 
 // Seven by eleven pixels of a digit are drawn; a cockpit panel is drawn whole.
-const SkinFile Digit{"knobcut/dd0.bmp", nullptr, 7, 11}, Cockpit{"knobcut/cock_panel.bmp", nullptr, 0, 0};
+const SkinFile Digit{"knobcut/dd0.bmp", nullptr, 7, 11};
 
 std::string committed(const char* name)
 {
@@ -66,18 +66,6 @@ TEST_F(BrokenSkin, NamesTheFileAndWhatIsWrongWithIt)
         std::string expected = "Cannot use the skin file " + Scratch.string() + ": " + spoil.problem;
         EXPECT_EQ(refusal(Scratch).substr(0, expected.size()), expected);
     }
-    fs::remove(Scratch);
-}
-
-TEST_F(BrokenSkin, Os2BitmapShowsThePixelsOfItsWindowsTwin)
-{
-    std::string windows = committed(Cockpit.name);
-    // Pixels from byte 26, after a 12-byte header: 620 x 50, one plane, 24 bits.
-    std::string os2_header("\x1a\0\0\0\x0c\0\0\0\x6c\x02\x32\0\x01\0\x18\0", 16);
-    std::ofstream(Scratch, std::ios::binary) << windows.substr(0, 10) + os2_header + windows.substr(54);
-    BITMAP* os2 = load_skin_file(Scratch, Cockpit);
-    EXPECT_TRUE(same_pixels(os2, 0, 0, skin.cock_panel, 0, 0, 620, 50));
-    destroy_bitmap(os2);
     fs::remove(Scratch);
 }
 

@@ -8,31 +8,19 @@
 
 namespace {
 
-constexpr long long Ms = 1000000;  // nanoseconds
-using Bytes = std::vector<int>;
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+constexpr long long Ms = 1000000, Pass = 20000;  // nanoseconds
+using K = MasterKind;
 
-struct Said {
-    long long at;
-    MasterMessage message;
-};
-std::vector<Said> master;
+std::vector<std::pair<long long, MasterMessage>> master;  // what the master says when
 size_t heard = 0;
 long long now = 0;
 
 bool read_master(MasterMessage& message)
 {
-    if (heard == master.size() || master[heard].at > now) return false;
-    message = master[heard++].message;
+    if (heard == master.size() || master[heard].first > now) return false;
+    message = master[heard++].second;
     return true;
 }
-long long clock_now() { return now; }
-
-MasterMessage said(MasterKind kind, int sixteenths = 0) { return {kind, sixteenths}; }
 
 class FollowerTest : public SequencerTest {
 protected:
@@ -41,40 +29,26 @@ protected:
     {
         SequencerTest::SetUp();
         master.clear();
-        heard = 0;
-        now = 0;
+        heard = now = 0;
         s().followClock = true;
         s().readMaster = read_master;
-        s().clockNow = clock_now;
+        s().clockNow = [] { return now; };
     }
-    void say(long long at, MasterKind kind, int sixteenths = 0) { master.push_back({at, said(kind, sixteenths)}); }
-    void clocks(long long first, long long until, long long interval)
+    void clocks(long long first, long long last, long long interval)
     {
-        for (long long t = first; t < until; t += interval) say(t, MasterKind::Clock);
+        for (long long t = first; t <= last; t += interval) master.push_back({t, {K::Clock, 0}});
     }
     void run_until(long long until)
     {
-        for (; now <= until; now += 20000) {
+        for (; now <= until; now += Pass) {
             tick_pass(0);
             byteTimes.resize(MidiRecorder::bytes.size(), now);
         }
     }
-    // When each Note On left.
-    std::vector<long long> note_ons()
-    {
-        std::vector<long long> at;
-        for (size_t i = 0; i < MidiRecorder::bytes.size(); i += 3)
-            if ((MidiRecorder::bytes[i] & 0xF0) == 0x90) at.push_back(byteTimes[i]);
-        return at;
-    }
-    void every_row_at_rate_64()
-    {
-        for (Row_Mode* row : {&s().upperControllerRow, &s().lowerControllerRow}) row->rate = 3;
-        s().noteRow.rate = s().gateRow.rate = 3;
-    }
 };
 
-// Every third tick a step: on a clock's own time, or halfway to the next.
+// Every row at RATE 64, a step every third tick: on a clock, in the pass that
+// reads it, or between two, at their midpoint as the recent clocks foretell it.
 TEST_F(FollowerTest, StepsFallOnTheMastersClocksAndMidwayBetweenThem)
 {
     struct Master {
@@ -93,25 +67,25 @@ TEST_F(FollowerTest, StepsFallOnTheMastersClocksAndMidwayBetweenThem)
             TearDown();
             SetUp();
         }
-        every_row_at_rate_64();
-        say(0, MasterKind::Start);
+        s().upperControllerRow.rate = s().lowerControllerRow.rate = s().noteRow.rate = s().gateRow.rate = 3;
         std::vector<long long> at;
         for (long long t = Ms; t < 4000 * Ms; t += t < 2000 * Ms ? m.interval : m.later)
             at.push_back(t + (m.jitter ? std::rand() % m.jitter : 0) + (at.size() % 8 == 7 ? m.late : 0));
-        for (long long t : at) say(t, MasterKind::Clock);
+        master.push_back({0, {K::Start, 0}});
+        for (long long t : at) master.push_back({t, {K::Clock, 0}});
         size_t jump = std::find_if(at.begin(), at.end(), [](long long t) { return t > 2000 * Ms; }) - at.begin();
-        run_until(at.back() + 20000);
-        std::vector<long long> steps = note_ons();
-        ASSERT_EQ(steps.size(), (2 * at.size() - 1 + 2) / 3) << m.name;
-        for (size_t k = 0; k < steps.size(); ++k) {
-            size_t tick = 3 * k, clock = tick / 2;
-            if (tick % 2 == 0) {
-                EXPECT_TRUE(steps[k] >= at[clock] && steps[k] < at[clock] + 20000)
-                    << m.name << ": step " << k << " in the pass that read its clock";
-            } else if (clock + 1 < at.size() && (clock > jump + 48 || clock < jump) && clock > 5 &&
+        run_until(at.back() + Pass);
+        std::vector<long long> steps;
+        for (size_t i = 0; i < MidiRecorder::bytes.size(); i += 3)
+            if (MidiRecorder::bytes[i] >> 4 == 9) steps.push_back(byteTimes[i]);
+        ASSERT_EQ(steps.size(), (2 * at.size() + 1) / 3) << m.name;
+        for (size_t k = 0, clock = 0; k < steps.size(); clock = 3 * ++k / 2) {
+            if (k % 2 == 0) {
+                EXPECT_TRUE(steps[k] >= at[clock] && steps[k] < at[clock] + Pass) << m.name << ": step " << k;
+            } else if (clock + 1 < at.size() && clock > 5 && (clock > jump + 48 || clock < jump) &&
                        (!m.late || clock % 8 < 5)) {
                 EXPECT_NEAR(steps[k], (at[clock] + at[clock + 1]) / 2, m.odd) << m.name << ": step " << k;
-                EXPECT_LT(steps[k], at[clock + 1] + 20000) << m.name << ": never after the next clock";
+                EXPECT_LT(steps[k], at[clock + 1] + Pass) << m.name << ": never after the next clock";
             }
         }
     }
@@ -123,14 +97,13 @@ TEST_F(FollowerTest, StepsFallOnTheMastersClocksAndMidwayBetweenThem)
 // the master says goes on ahead of the steps of its tick.
 TEST_F(FollowerTest, TheMasterStartsStopsContinuesAndPlacesTheRows)
 {
-    using K = MasterKind;
     s().clockOut = true;
     Bytes sweep, f8x5(5, 0xF8);
     for (int channel = 0; channel < 16; ++channel) sweep = sweep + Bytes{0xB0 + channel, 0x7B, 0};
     const Bytes step = {0xB0, 1, 0x40, 0xB0, 1, 0x40, 0x80, 0x24, 0x7F, 0x90, 0x24, 0x40};
     struct Stage {
         const char* what;
-        std::vector<Said> said;  // besides clocks every 10 ms from first to last
+        std::vector<std::pair<long long, MasterMessage>> said;  // besides clocks every 10 ms, first to last
         long long first, last;
         Bytes sent;
         int place;  // of the gate row
@@ -138,25 +111,23 @@ TEST_F(FollowerTest, TheMasterStartsStopsContinuesAndPlacesTheRows)
     };
     const Stage stages[] = {
         {"clocks while stopped", {}, 0, 30, Bytes(4, 0xF8), 0, false},
-        {"start, tick 0 at the next clock", {{35 * Ms, said(K::Start)}}, 40, 40,
+        {"start, tick 0 at the next clock", {{35 * Ms, {K::Start, 0}}}, 40, 40,
          Bytes{0xFA, 0xF8, 0xB0, 1, 0x40, 0xB0, 1, 0x40, 0x80, 0, 0x7F, 0x90, 0x24, 0x40}, 1, true},
         {"clock 6 plays tick 12", {}, 50, 100, f8x5 + Bytes{0xF8} + step, 2, true},
-        {"stop keeps the places", {{105 * Ms, said(K::Stop)}, {115 * Ms, said(K::Continue)}}, 110, 160,
+        {"stop keeps the places", {{105 * Ms, {K::Stop, 0}}, {115 * Ms, {K::Continue, 0}}}, 110, 160,
          Bytes{0xFC} + sweep + Bytes{0xF8, 0xFB} + f8x5, 2, true},
         {"continued, clock 12 plays tick 24", {}, 170, 170, Bytes{0xF8} + step, 3, true},
         {"a song position while stopped, then continued",
-         {{175 * Ms, said(K::Stop)}, {180 * Ms, said(K::SongPosition, 4)}, {185 * Ms, said(K::Continue)},
-          {195 * Ms, said(K::SongPosition, 9)}},
+         {{175 * Ms, {K::Stop, 0}}, {180 * Ms, {K::SongPosition, 4}}, {185 * Ms, {K::Continue, 0}},
+          {195 * Ms, {K::SongPosition, 9}}},
          190, 190, Bytes{0xFC} + sweep + Bytes{0xF2, 4, 0, 0xFB, 0xF8} + step + Bytes{0xF2, 9, 0}, 5, true},
         {"the master vanished", {}, 0, -1, Bytes{0x80, 0x24, 0x7F}, 5, true},
     };
-    long long until = 0;
     for (const Stage& stage : stages) {
-        for (const Said& m : stage.said) master.push_back(m);
-        if (stage.last >= 0) clocks(stage.first * Ms, stage.last * Ms + 1, 10 * Ms);
-        std::sort(master.begin() + heard, master.end(), [](const Said& a, const Said& b) { return a.at < b.at; });
-        until = stage.last >= 0 ? std::max(until, master.back().at) : until + 600 * Ms;
-        run_until(until);
+        master.insert(master.end(), stage.said.begin(), stage.said.end());
+        clocks(stage.first * Ms, stage.last * Ms, 10 * Ms);
+        std::sort(master.begin() + heard, master.end(), [](auto& a, auto& b) { return a.first < b.first; });
+        run_until(stage.last >= 0 ? master.back().first : now + 600 * Ms);
         EXPECT_EQ(MidiRecorder::bytes, stage.sent) << stage.what;
         EXPECT_EQ(s().gateRow.loopBar.current, stage.place) << stage.what;
         EXPECT_EQ(s().running(), stage.running) << stage.what;

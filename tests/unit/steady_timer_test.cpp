@@ -1,16 +1,11 @@
 // The steady timer: each deadline is taken exactly once, by the main loop or
 // the thread behind it; on the real clock it keeps the programmed period where
 // Allegro's own thread runs a few hundred ppm slow; the library's callbacks
-// never run at real-time priority; and it runs just the same, silently, where
-// real-time priority is refused.
+// never run at real-time priority.
 #include "SteadyTimer.h"
 #include "headless.h"
 
 #include <allegro/platform/aintunix.h>
-#include <grp.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -114,74 +109,37 @@ TEST(SteadyTimer, KeepsTheProgrammedPeriodOverTenSeconds)
     EXPECT_LT(seconds_on_cpu, 2.0) << "in ten seconds: the timer thread sleeps between its deadlines";
 }
 
+// A callback that takes its time at its first call, and notes where it ran.
 template <int Kind>
-std::atomic<int> policy{-1};
-template <int Kind>
-void note_policy()
-{
-    policy<Kind> = sched_getscheduler(0);
-}
-template <int Kind>
-std::atomic<int> calls{0};
-template <int Kind>
-std::atomic<int> finished{0};
-template <int Kind>
-void slow()
-{
-    if (calls<Kind>++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    finished<Kind> = 1;
-}
-
-// As show_mouse installs the pointer's redraw: a callback of the library's own.
-TEST(SteadyTimer, TheLibrarysCallbacksNeverRunAtRealTimePriority)
-{
-    install_steady_timer();
-    run_on_main_loop(note_policy<0>);
-    install_int(note_policy<0>, 5);
-    install_int(note_policy<1>, 5);
-    for (int waited = 0; (policy<0> < 0 || policy<1> < 0) && waited < 5000; waited += 5) rest(5);
-    remove_int(note_policy<0>);
-    remove_int(note_policy<1>);
-    if (policy<0> != SCHED_FIFO) GTEST_SKIP() << "no real-time priority here";
-    EXPECT_EQ(policy<1>, SCHED_OTHER);
-}
-
-// Once remove_int returns, the callback is not running, on either kind of thread.
-TEST(SteadyTimer, RemovingACallbackWaitsUntilItHasRun)
-{
-    install_steady_timer();
-    run_on_main_loop(slow<0>);
-    install_int(slow<0>, 1);
-    install_int(slow<1>, 1);
-    for (int waited = 0; (calls<0> == 0 || calls<1> == 0) && waited < 5000; waited += 1) rest(1);
-    remove_int(slow<0>);
-    EXPECT_EQ(finished<0>, 1);
-    remove_int(slow<1>);
-    EXPECT_EQ(finished<1>, 1);
-}
-
-TEST(SteadyTimer, RunsSilentlyAsANormalThreadWhereRealTimeIsRefused)
-{
-    int status = 0;
-    std::string said = stderr_of([&] {
-        pid_t child = fork();
-        if (child == 0) {
-            rlimit none{0, 0};
-            setrlimit(RLIMIT_RTPRIO, &none);
-            if (getuid() == 0 && (setgroups(0, nullptr) || setgid(65534) || setuid(65534))) _exit(3);
-            sched_param param{};
-            param.sched_priority = 1;
-            if (sched_setscheduler(0, SCHED_FIFO, &param) == 0) _exit(77);
-            install_steady_timer();
-            install_int_ex(stamp, Period);
-            _exit(steady_timer_selected() && ticked(50) ? 0 : 4);
+struct Slow {
+    static inline std::atomic<int> calls{0}, finished{0}, policy{-1};
+    static void run()
+    {
+        if (calls++ == 0) {
+            policy = sched_getscheduler(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        waitpid(child, &status, 0);
-    });
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "this system grants real-time priority to everyone";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << said;
-    EXPECT_EQ(said, "");
+        finished = 1;
+    }
+};
+
+// A callback of the program's own (0) and one of the library's (1), as
+// show_mouse installs the pointer's redraw: the library's never runs at
+// real-time priority, and once remove_int returns, neither is running.
+TEST(SteadyTimer, TheLibrarysCallbacksRunAtOrdinaryPriorityAndRemovalWaitsForARunningOne)
+{
+    install_steady_timer();
+    using Own = Slow<0>;
+    using Library = Slow<1>;
+    run_on_main_loop(Own::run);
+    install_int(Own::run, 1);
+    install_int(Library::run, 1);
+    for (int waited = 0; (Own::calls == 0 || Library::calls == 0) && waited < 5000; waited += 1) rest(1);
+    remove_int(Own::run);
+    EXPECT_EQ(Own::finished, 1);
+    remove_int(Library::run);
+    EXPECT_EQ(Library::finished, 1);
+    EXPECT_TRUE(Own::policy != SCHED_FIFO || Library::policy == SCHED_OTHER) << "at real-time priority";
 }
 
 }  // namespace
