@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Two builds measured in the same hour, interleaved: for each scenario, once the
 # 1-minute load average is below BENCH_LOAD (1.0), bench/timing.sh runs the
-# "before" program, the "after" one, and the "after" one without real-time
-# priority, each for SECONDS; the wakeprobe floor of the hour is taken first.
+# "before" program and the "after" one, each with and without real-time
+# priority, for SECONDS; the wakeprobe floor of the hour is taken first.
 #
 # Usage: bench/compare.sh BEFORE_PROGRAM AFTER_PROGRAM [SECONDS [SCENARIOS]]
 #   (60 s, scenarios "a b c"); reports go to stdout, one after another.
@@ -25,12 +25,12 @@ echo "== wakeprobe both 30"
 "$probe" both 30
 
 for scenario in $scenarios; do
-    for run in before after after-no-rt; do
+    for run in before after before-no-rt after-no-rt; do
         quiet
         echo "== $run, scenario $scenario"
         program=$after
-        [ "$run" = before ] && program=$before
-        BENCH_SCENARIOS=$scenario BENCH_NO_RT=$([ "$run" = after-no-rt ] && echo 1 || echo 0) \
+        [ "${run%-no-rt}" = before ] && program=$before
+        BENCH_SCENARIOS=$scenario BENCH_NO_RT=$([ "${run%-no-rt}" = "$run" ] && echo 0 || echo 1) \
             "$here/timing.sh" "$program" "$seconds"
     done
 done
