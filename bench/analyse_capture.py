@@ -104,21 +104,19 @@ def step_indices(starts, period, beat):
 def steps_on_tick_grid(starts, ticks, step_ticks):
     """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
-    A step left at or after its own position's tick: at most the last position
-    the tick counter had reached when it left (after a stall the program sends
-    of each row only its newest owed step). A tick is stamped just after it is
-    counted, and the timer may count several at once after a late wake-up, so
-    the stamps of the ticks the main loop saw may follow the step's bytes by a
-    few microseconds. The counter may also have moved on between the main loop's
-    look and the send, so each step takes the latest position that leaves room
-    for the steps after it.
+    A step left at or after its own position's tick: at the last position the
+    tick counter had reached when it left (after a stall the program sends of
+    each row only its newest owed step). A tick is stamped just after it is
+    counted, and a timer thread that loses its processor between the two may
+    stamp it after the step's bytes have left, so a step never takes a position
+    before the one after its predecessor's. (The counter cannot move on by a
+    whole step between the main loop's look and the send.)
     """
     tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
     indices = [0] * len(starts)
-    room = math.inf
-    for i in range(len(starts) - 1, 0, -1):
+    for i in range(1, len(starts)):
         counted = bisect.bisect_right(ticks, starts[i] + STAMP_LAG)  # what the tick counter said when the step left
-        indices[i] = room = min(counted // step_ticks, room - 1)
+        indices[i] = max(counted // step_ticks, indices[i - 1] + 1)
     step_period = tick_period * step_ticks
     return indices, [tick_origin + step_period * k for k in indices], step_period
 

@@ -32,8 +32,10 @@ namespace {
 
 constexpr long long NanosPerSecond = 1000000000;
 constexpr long long UnitsPerSecond = TIMERS_PER_SECOND;
-// The real-time thread takes a deadline the main loop left this long.
-constexpr long long Grace = UnitsPerSecond / 2000;
+// The real-time thread takes a deadline the main loop left this long, and
+// wakes after one that follows within Grace + Gap as well, rather than on it.
+constexpr long long Grace = UnitsPerSecond / 2500;
+constexpr long long Gap = UnitsPerSecond / 10000;
 // The ordinary thread looks at least this often (the pointer's own rate).
 constexpr long long LibraryLook = UnitsPerSecond / 100;
 // Above every ordinary thread, below the audio servers and JACK.
@@ -139,14 +141,21 @@ void ask_for_realtime_priority()
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
-// When the backstop next has to look: a grace after the earliest deadline.
+// When the backstop next has to look: a grace after the earliest deadline, or
+// after one that follows it closely. Each of its wake-ups costs the polling
+// main loop some tens of microseconds on its processor, so it must never wake
+// just as the main loop takes another deadline.
 std::chrono::steady_clock::time_point backstop_wake_time()
 {
     std::uint64_t now = units_now();
-    long long wait = UnitsPerSecond;
+    long long first = UnitsPerSecond;
     for (OwnTimer& t : own)
-        if (t.deadline.running())
-            wait = std::min(wait, static_cast<long long>(t.deadline.next(now) - now) + Grace);
+        if (t.deadline.running()) first = std::min(first, static_cast<long long>(t.deadline.next(now) - now));
+    long long wait = first + Grace;
+    for (OwnTimer& t : own) {
+        long long due = static_cast<long long>(t.deadline.next(now) - now);
+        if (t.deadline.running() && due > first && due <= first + Grace + Gap) wait = std::max(wait, due + Grace);
+    }
     long long at = origin + nanoseconds_for(static_cast<long long>(now) + std::max(wait, 0LL));
     return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(at));
 }
