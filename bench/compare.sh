@@ -30,7 +30,7 @@ for scenario in $scenarios; do
         echo "== $run, scenario $scenario"
         program=$after
         [ "${run%-no-rt}" = before ] && program=$before
-        BENCH_SCENARIOS=$scenario BENCH_NO_RT=$([ "${run%-no-rt}" = "$run" ] && echo 0 || echo 1) \
+        BENCH_KEEP=${BENCH_KEEP:-0} BENCH_SCENARIOS=$scenario BENCH_NO_RT=$([ "${run%-no-rt}" = "$run" ] && echo 0 || echo 1) \
             "$here/timing.sh" "$program" "$seconds"
     done
 done
