@@ -15,7 +15,6 @@ timer's lateness and drift are reported apart from the main loop's.
 Usage: analyse_capture.py CAPTURE --tempo BPM --step-ticks N [--ticks FILE] [--title TEXT]
 """
 import argparse
-import bisect
 import math
 import sys
 
@@ -52,8 +51,8 @@ def read_messages(path):
     return messages, clocks
 
 
-# How long after a tick is counted its stamp may still be taken (microseconds).
-STAMP_LAG = 50
+# How far before the fitted tick grid a step may leave (microseconds).
+GRID_SLACK = 50
 
 
 def read_ticks(path):
@@ -104,20 +103,21 @@ def step_indices(starts, period, beat):
 def steps_on_tick_grid(starts, ticks, step_ticks):
     """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
-    A step left at or after its own position's tick: at the last position the
-    tick counter had reached when it left (after a stall the program sends of
-    each row only its newest owed step). A tick is stamped just after it is
-    counted, and a timer thread that loses its processor between the two may
-    stamp it after the step's bytes have left, so a step never takes a position
-    before the one after its predecessor's. (The counter cannot move on by a
-    whole step between the main loop's look and the send.)
+    The stamps give the tick grid (the line below them that is closest to them).
+    A step never leaves before its own position on that grid (GRID_SLACK allows
+    for the line lying a few microseconds after the true deadlines), and after a
+    stall the program sends of each row only its newest owed step: so a step
+    belongs to the latest position before it left, unless the steps after it
+    leave no room for that (a stall's owed ticks handed over in more than one
+    pass give more than one late step). Counting the stamps before each step
+    instead would be thrown off by a timer thread that stamps a tick late.
     """
     tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
-    indices = [0] * len(starts)
-    for i in range(1, len(starts)):
-        counted = bisect.bisect_right(ticks, starts[i] + STAMP_LAG)  # what the tick counter said when the step left
-        indices[i] = max(counted // step_ticks, indices[i - 1] + 1)
     step_period = tick_period * step_ticks
+    indices = [math.floor((start - tick_origin + GRID_SLACK) / step_period) for start in starts]
+    indices[0] = 0  # the first step leaves at the press, off the timer's phase
+    for i in range(len(starts) - 2, 0, -1):
+        indices[i] = min(indices[i], indices[i + 1] - 1)
     return indices, [tick_origin + step_period * k for k in indices], step_period
 
 

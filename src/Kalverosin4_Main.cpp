@@ -535,7 +535,7 @@ void Sequencer::hear(const MasterMessage& message, long long now)
 // The clock goes on first; then an odd tick not played yet, and the clock's own.
 void Sequencer::hear_clock(long long now)
 {
-    if (clockOut) send_realtime(TimingClock);
+    pass_on({MasterKind::Clock, 0});
     masterClock.heard(now);
     silenced = false;
     if (!running()) return;
