@@ -101,6 +101,16 @@ TEST_F(PanelTest, EveryFaderSnapsToEvenlySpacedPositions)
     }
 }
 
+// The lowest note, c0, is shown like any other: its display is not left bare.
+TEST_F(PanelTest, TheLowestNoteIsShown)
+{
+    NoteLines& line = s().noteRow.lines;
+    drag(line.octaveFader1, 0);
+    drag(line.noteFader1, 0);
+    DisN& shown = line.noteDis1;
+    EXPECT_NE(differing_pixels(schirm->surface, shown.x, shown.y, skin.display3_plain, 0, 0, 25, 15), 0);
+}
+
 // Dragged off its track over the other controls of its row, a knob moves
 // nothing else; brought back, it leaves the panel as it was.
 TEST_F(PanelTest, AHeldKnobKeepsThePointerToItself)
