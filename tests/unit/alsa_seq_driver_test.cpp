@@ -187,11 +187,7 @@ TEST_F(AlsaSeqDriver, ListensOnAnInputPortOnlyWhenFollowing)
 // as such; a client that was opened is given back.
 TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
 {
-    struct Case {
-        int open, port;
-        const char* complaint;
-        const char* lastCall;
-    };
+    struct Case { int open, port; const char *complaint, *lastCall; };
     const Case cases[] = {
         {-ENOENT, 3, "cannot open the ALSA sequencer: No such file or directory",
          "open default duplex nonblocking quietly"},

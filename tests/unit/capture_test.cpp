@@ -15,11 +15,7 @@ void configure(const std::string& text) { set_config_data(text.c_str(), static_c
 TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
 {
     start_headless_allegro();
-    struct Case {
-        std::string config;
-        int init;
-        const char* complaint;
-    };
+    struct Case { std::string config; int init; const char* complaint; };
     const Case cases[] = {
         {"[sound]\nmidi_card = CAPT\n", -1, "name its file with capture_file"},
         {"[sound]\ncapture_file = /nonexistent/capture.txt\n", -1,

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -123,16 +122,13 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
 
 TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)
 {
-    struct Case {
-        const char* text;
-        const char* complaint;
-        int tempo;
-    };
+    struct Case { const char *text, *complaint; int tempo; };
     const Case cases[] = {
         {"kalverosin4-panel 1\nspeed 90\nrow note\nrate 17\nend\n", "line 4: rate 17 is not", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nrate 3", "line 4: rate 3 is not", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\n", "line 3: the file ends early", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes h4 c3 c3\nend\n", "line 4: h4 is not a note", 90},
+        {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes c3 c c3\nend\n", "line 4: c is not a note", 90},
         {"kalverosin4-panel 2\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
         {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
         {"", "line 1: the file is empty", 120},
@@ -252,8 +248,13 @@ TEST_F(PanelMemoryTest, MutatedFilesAreTakenOrRefusedWithTheirLineNamed)
     ASSERT_TRUE(save_panel(s(), file));
     const std::string whole = contents(file);
     const char* numbers[] = {"-1", "0", "17", "128", "250", "2147483648", "-99999999999999999999", "1e3", "0x10", "+5"};
-    const std::regex named("Kalverosin 4: (panel file " + file + "(, line [0-9]+|: it is larger than 64 KiB)" +
-                           "|the panel file is kept aside as " + file + "\\.bad;).*\n");
+    const std::string named = "Kalverosin 4: panel file " + file;
+    auto names_its_line = [&](const std::string& said) {
+        if (said.rfind("Kalverosin 4: the panel file is kept aside as " + file + ".bad;", 0) == 0) return true;
+        const std::string rest = said.rfind(named, 0) == 0 ? said.substr(named.size()) : "";
+        return rest.rfind(": it is larger than 64 KiB", 0) == 0 ||
+               (rest.rfind(", line ", 0) == 0 && rest[7] >= '0' && rest[7] <= '9');
+    };
     std::mt19937 random(20261207);
     std::FILE* terminal = stderr;
     for (int round = 0; round < 4000; ++round) {
@@ -273,7 +274,7 @@ TEST_F(PanelMemoryTest, MutatedFilesAreTakenOrRefusedWithTheirLineNamed)
         restore_panel(s(), file);
         std::rewind(stderr);
         for (char said[1024]; std::fgets(said, sizeof said, stderr);)
-            EXPECT_TRUE(std::regex_match(said, named)) << "round " << round << ": " << said;
+            EXPECT_TRUE(names_its_line(said)) << "round " << round << ": " << said;
         std::fclose(stderr);
         stderr = terminal;
     }
