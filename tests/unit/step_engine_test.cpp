@@ -8,10 +8,7 @@ constexpr int Backward = 0, PingPong = 1, Forward = 2;
 
 TEST_F(HeadlessTest, RowsWrapOrTurnAtTheLastStepTheyReach)
 {
-    struct Case {
-        int start, end, width, direction;
-        std::vector<int> positions;
-    };
+    struct Case { int start, end, width, direction; std::vector<int> positions; };
     for (const Case& c : {Case{1, 8, 1, PingPong, {1, 2, 3, 4, 5, 6, 7, 8, 8, 7, 6, 5, 4, 3, 2, 1, 1, 2}},
                           Case{1, 8, 3, PingPong, {1, 4, 7, 7, 4, 1, 1, 4}}, Case{2, 5, 7, Forward, {2, 5, 4, 3, 2}},
                           Case{2, 5, 7, Backward, {5, 2, 3, 4, 5}}, Case{1, 16, 16, Backward, {16, 16, 16}},
