@@ -14,6 +14,7 @@
 #include "ConfigValue.h"
 #include "Kalverosin4.h"
 #include "Report.h"
+#include "SteadyTimer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,7 +23,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 namespace {
@@ -32,13 +32,6 @@ std::string capturePath;
 bool writeFailureReported = false;
 int inputFile = -1;
 bool inputIsRegularFile = false;
-
-long long monotonic_microseconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
 
 int capture_detect(int input) { return input ? FALSE : TRUE; }
 
@@ -88,7 +81,7 @@ void capture_raw_midi(int data)
 {
     if (captureFile < 0) return;
     char line[40];
-    int length = std::snprintf(line, sizeof line, "%lld %02X\n", monotonic_microseconds(), data & 0xFF);
+    int length = std::snprintf(line, sizeof line, "%lld %02X\n", monotonic_nanoseconds() / 1000, data & 0xFF);
     ssize_t written = write(captureFile, line, static_cast<size_t>(length));
     if (written != length) report_write_failure(written < 0 ? errno : ENOSPC);
 }

@@ -45,7 +45,6 @@ constexpr int OwnTimers = 4;
 // ---------------------------------------------------------------------------
 // The clock
 
-
 // Whole timer units in a span of nanoseconds, rounded down; exact for any span
 // a program can run.
 long long units_in(long long nanoseconds)

@@ -1,4 +1,5 @@
 #include "TickStamps.h"
+#include "SteadyTimer.h"
 
 #ifdef KALVEROSIN_TICK_STAMPS
 
@@ -6,7 +7,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 namespace {
 
@@ -20,10 +20,9 @@ std::atomic<int> stamped{0};
 // The main loop and the timer thread behind it may both stamp.
 void stamp_tick()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long now = monotonic_nanoseconds();
     int i = stamped.fetch_add(1);
-    if (i < Room) stamps[i] = now.tv_sec * 1000000000LL + now.tv_nsec;
+    if (i < Room) stamps[i] = now;
 }
 
 void write_tick_stamps()
