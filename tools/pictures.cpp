@@ -32,7 +32,6 @@ void place(blitz_struct record, int x, int y)
     release_picture(picture);
 }
 
-
 void draw_buttons(Skin& skin)
 {
     int x = 20;
@@ -185,20 +184,20 @@ int main(int argc, char** argv)
             skin.release();
             return 0;
         }
-        sheet = icon ? create_bitmap(64, 64) : create_bitmap(640, 480);
-        BITMAP* panel = first ? draw_first_picture(skin) : nullptr;
-        if (first)
-            blit(panel, sheet, 0, 0, 0, 0, 640, 480);
-        else if (icon)
+        if (first) {
+            sheet = draw_first_picture(skin);
+        } else if (icon) {
+            sheet = create_bitmap(64, 64);
             draw_icon(skin);
-        else
+        } else {
+            sheet = create_bitmap(640, 480);
             draw_contact_sheet(skin);
+        }
         if (save_bitmap(argv[2], sheet, nullptr) != 0) {
             std::fprintf(stderr, "pictures: cannot write %s\n", argv[2]);
             return 1;
         }
         destroy_bitmap(sheet);
-        if (panel) destroy_bitmap(panel);
         skin.release();
     } catch (const SkinError& error) {
         std::fprintf(stderr, "pictures: %s\n", error.what());
