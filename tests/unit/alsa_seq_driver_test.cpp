@@ -137,11 +137,7 @@ TEST_F(AlsaSeqDriver, SendsEachMessageAsOneEventStraightToTheSubscribers)
 // A destination that cannot be reached is named, and why; the output works all the same.
 TEST_F(AlsaSeqDriver, ConnectsAtStartToTheConfiguredDestination)
 {
-    struct Case {
-        const char* destination;
-        int connect;
-        std::string complaint;
-    };
+    struct Case { const char* destination; int connect; std::string complaint; };
     for (const Case& c : {Case{"Synth:0", 0, ""}, Case{"Ghost", 0, "no ALSA client named \"Ghost\""},
                           Case{"Synth:0", -EPERM, "to \"Synth:0\": Operation not permitted"},
                           Case{"Synth:0", -ENOENT, "there is no ALSA port 130:0"},

@@ -222,11 +222,7 @@ TEST_F(PlayTest, OwedTicksKeepEveryRowsPlaceButSendOnlyTheNewestStepAndEveryCloc
     s().clockOut = true;
     startstop();
     EXPECT_EQ(taken(), (Bytes{0xFA} + Clock + Bytes{0xB0, 1, 10, 0xB0, 1, 31, 0x80, 0, 0x7F, 0x90, 36, 100}));
-    struct Pass {
-        int tick;
-        Bytes sent;
-        int upperAt, lowerAt, gateAt;
-    };
+    struct Pass { int tick; Bytes sent; int upperAt, lowerAt, gateAt; };
     const Bytes upperAndGate = {0xB0, 1, 20, 0x80, 36, 0x7F, 0x90, 36, 80};
     const Pass passes[] = {
         {2, Clock, 1, 1, 1},                      // two owed, nothing due
@@ -261,12 +257,7 @@ TEST_F(PlayTest, TheTickCounterWrapsWithoutLosingThePace)
 TEST(Options, YesNoOrAWordOnStderr)
 {
     start_headless_allegro();
-    struct Case {
-        const char* config;
-        bool clock;
-        std::string panelFile;
-        const char* complaint;
-    };
+    struct Case { const char* config; bool clock; std::string panelFile; const char* complaint; };
     const Case cases[] = {
         {"", false, "", ""},
         {"[kalverosin4]\nmidi_clock = yes\n", true, "", ""},
