@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Draws the program's icon for the desktop's menu into desktop/icons/, in the
-# hicolor theme's sizes: 64 x 64 as drawn, whole multiples of it with sharp
-# pixels, 48 x 48 smoothed.
+# hicolor theme's sizes that menus and task bars ask for: 64 x 64 as drawn,
+# whole multiples of it with sharp pixels, the others smoothed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$root"
 build/tools/pictures icon "$work/icon.bmp"
-for size in 48 64 128 256; do
+for size in 16 22 24 32 48 64 128 256; do
     filter=point
     [ $((size % 64)) -eq 0 ] || filter=lanczos
     mkdir -p "desktop/icons/${size}x$size/apps"
