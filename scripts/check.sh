@@ -8,7 +8,7 @@ install_missing_packages "${BUILD_PACKAGES[@]}" \
     googletest libgtest-dev libgmock-dev valgrind \
     xvfb xfonts-base xdotool x11-utils libx11-dev \
     qemu-system-x86 alsa-utils kmod cpio binutils xz-utils \
-    desktop-file-utils dpkg-dev file x11-apps python3
+    desktop-file-utils dpkg-dev file lintian x11-apps python3
 # The VM test's kernel and busybox are unpacked from their packages into the
 # build directory, not installed: /boot and the host's busybox stay as they are.
 vm_kernel="$root/build/alsa-vm-kernel"

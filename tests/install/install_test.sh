@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installed under a prefix given only now and started from a home without knobcut/, the program shows the first
-# picture in a window of its desktop entry's class. The package, read and never installed, holds the same files.
+# picture in a window of its desktop entry's class. The package, read and never installed, holds the same files,
+# and lintian (where it is installed) finds nothing to warn of.
 set -euo pipefail
 source=$1 build=$2
 . "$source/scripts/xvfb.sh"
@@ -8,11 +9,16 @@ work=$(mktemp -d "$build/install-test-XXXXXX")
 trap 'kill ${program_pid:-} ${xvfb_pid:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 expected() { # PREFIX: every file installed, nothing else
     (cd "$source" && printf "$1/%s\n" bin/kalverosin4 share/applications/kalverosin4.desktop knobcut/*.bmp \
-        share/doc/kalverosin4/README.md desktop/icons/*/apps/kalverosin4.png) |
+        share/doc/kalverosin4/{README.md,changelog.gz,copyright} share/man/man1/kalverosin4.1.gz \
+        desktop/icons/*/apps/kalverosin4.png) |
         sed 's|/knobcut/|/share/kalverosin4&|; s|/desktop/icons/|/share/icons/hicolor/|' | sort
 }
 DESTDIR=$work/root cmake --install "$build" --prefix /opt/k4 >/dev/null
 diff <(expected ./opt/k4) <(cd "$work/root" && find . ! -type d | sort)
+# The README speaks to the user of the installed program, and what it links to is installed beside it.
+readme=$work/root/opt/k4/share/doc/kalverosin4/README.md
+if grep -nE '\./(scripts|build)/' "$readme"; then exit 1; fi
+for link in $(grep -oE '\]\([^):#]+' "$readme" | cut -c3-); do [ -e "$(dirname "$readme")/$link" ]; done
 desktop=$work/root/opt/k4/share/applications/kalverosin4.desktop
 # It exits 0 even on errors "fatal in the future"; an entry without any remark passes.
 remarks=$(desktop-file-validate "$desktop") && [ -z "$remarks" ] || { echo "$remarks" >&2; exit 1; }
@@ -27,3 +33,6 @@ xprop -id "$window" WM_CLASS | tee /dev/stderr | grep -q ", \"$(sed -n 's/^Start
 deb=$(echo "$work"/package/kalverosin4_*.deb)
 diff <(expected ./usr) <(dpkg-deb -c "$deb" | awk '!/^d/ {print $6}' | sort)
 dpkg-deb -f "$deb" Depends | tee /dev/stderr | grep -E '(^|, )liballegro4\.4 \(' | grep -qE '(^|, )libasound2 \('
+[ "$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/kalverosin4/changelog.gz | zcat | sed -n '1s/.*(\(.*\)).*/\1/p')" \
+    = "$(dpkg-deb -f "$deb" Version)" ]
+if command -v lintian >/dev/null; then lintian --fail-on error,warning "$deb"; fi
