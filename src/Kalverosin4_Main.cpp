@@ -91,6 +91,8 @@ void init()
     if (sound != 0)
         report(Severity::Warning, std::string("cannot start the sound system (") + allegro_error +
                                       "): no MIDI will be sent." + (alsaSaid.empty() ? "" : " ALSA said: " + alsaSaid));
+    else
+        say_why_there_is_no_midi_output();
     // The main loop polls: it sees its own deadlines the moment they pass.
     run_on_main_loop(timerCounter_Updater);
     run_on_main_loop(FrameTimerUpdater);

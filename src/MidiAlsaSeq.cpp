@@ -36,6 +36,7 @@ struct Client {
 };
 
 Client client;
+int probeError = 0;  // why the last probe could not open the sequencer; 0 when it could
 
 void ignore_alsa_error(const char*, int, const char*, int, const char*, ...) {}
 
@@ -170,7 +171,8 @@ int alsa_seq_detect(int input)
     if (input) return FALSE;
     if (client.seq) return TRUE;
     snd_seq_t* seq = nullptr;
-    if (open_quietly(&seq) < 0) {
+    probeError = open_quietly(&seq);
+    if (probeError < 0) {
         ustrzcpy(allegro_error, ALLEGRO_ERROR_SIZE, "No ALSA sequencer available");
         return FALSE;
     }
@@ -200,7 +202,29 @@ void alsa_seq_raw_midi(int data)
     if (snd_midi_event_encode_byte(client.encoder, data & 0xFF, &event) == 1) send_to_subscribers(event);
 }
 
+std::string what_to_do_without_sequencer()
+{
+    const std::string cannot = std::string("cannot open the ALSA sequencer (") + snd_strerror(probeError) + ")";
+    switch (probeError) {
+    case 0: return "no MIDI driver could be started; name one with midi_card in [sound] (see kalverosin4(1))";
+    case -ENOENT:
+        return cannot + ": there is no /dev/snd/seq; load the kernel's sequencer module (sudo modprobe snd-seq), "
+                        "start Kalverosin 4 again and connect its port to a synth (aconnect)";
+    case -EACCES:
+    case -EPERM:
+        return cannot + ": join the audio group (sudo usermod -aG audio $USER), log in again and start Kalverosin 4 "
+                        "again";
+    default: return cannot + ": start Kalverosin 4 again once the sequencer works (aconnect -l lists its clients)";
+    }
+}
+
 }  // namespace
+
+void say_why_there_is_no_midi_output()
+{
+    if (midi_driver && midi_driver->id != MIDI_NONE) return;
+    report(Severity::Warning, "no MIDI output (the panel shows NO SOUND): " + what_to_do_without_sequencer());
+}
 
 bool alsa_seq_listen()
 {

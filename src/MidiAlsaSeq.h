@@ -38,6 +38,9 @@ struct AlsaSeqCalls {
 
 extern const AlsaSeqCalls alsaLibSeqCalls;
 
+// After the sound system has started: where it found no MIDI output (the panel
+// shows NO SOUND), one line on stderr naming what could not be opened and what to do.
+void say_why_there_is_no_midi_output();
 // For listen_to_master: makes the input port and connects the configured
 // source; false, said on stderr, where it cannot.
 bool alsa_seq_listen();

@@ -5,6 +5,7 @@
 #include "headless.h"
 
 #include <alsa/asoundlib.h>
+#include <allegro/internal/aintern.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -200,6 +201,31 @@ TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.back(), c.lastCall);
     }
+}
+
+// NO SOUND on the panel comes with one line on what could not be opened and what to do.
+TEST_F(AlsaSeqDriver, WithoutOutputSaysWhatCouldNotBeOpenedAndWhatToDo)
+{
+    struct Case { MIDI_DRIVER* picked; int open; const char* said; };
+    const Case cases[] = {
+        {&_midi_none, -ENOENT, "no MIDI output (the panel shows NO SOUND): cannot open the ALSA sequencer (No such "
+                               "file or directory): there is no /dev/snd/seq; load the kernel's sequencer module "
+                               "(sudo modprobe snd-seq)"},
+        {&_midi_none, -EACCES, "(Permission denied): join the audio group"},
+        {&_midi_none, -EBUSY, "(Device or resource busy): start Kalverosin 4 again once the sequencer works"},
+        {&midi_alsa_seq, 0, ""},
+    };
+    MIDI_DRIVER* before = midi_driver;
+    for (const Case& c : cases) {
+        openResult = c.open;
+        midi_alsa_seq.detect(FALSE);
+        midi_driver = c.picked;
+        std::string said = stderr_of(say_why_there_is_no_midi_output);
+        EXPECT_EQ(said.empty(), !*c.said) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), *c.said ? 1 : 0);
+    }
+    midi_driver = before;
 }
 
 }  // namespace
