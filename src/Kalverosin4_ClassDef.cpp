@@ -146,16 +146,30 @@ bool working_directory_has_skin()
     return std::filesystem::symlink_status("knobcut", error).type() != std::filesystem::file_type::not_found;
 }
 
-// Where a skin file was looked for, if it was one of the places the program looks by itself.
+bool is_directory(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// Where a skin file was looked for, if it was one of the places the program
+// looks by itself, and what the user can do about it.
 std::string skin_places_note(const std::string& path)
 {
     std::error_code error;
     const std::string working = " Kalverosin 4 reads its skin from the folder knobcut/ in the directory it is started"
                                 " from (the working directory, here " + std::filesystem::current_path(error).string();
-    if (!std::filesystem::path(path).is_absolute()) return working + ").";
     const std::string installed = installed_skin_parent();
+    const std::string installedSkin = installed + "/knobcut";
+    if (!std::filesystem::path(path).is_absolute()) {
+        if (installed.empty() || !is_directory(installedSkin)) return working + ").";
+        return working + "), and only where there is none from the skin installed with it, in " + installedSkin +
+               ". An empty or partial knobcut/ in the working directory hides the installed skin: remove or rename "
+               "it to play with the installed skin, or complete it.";
+    }
     if (installed.empty() || path.rfind(installed + "/", 0) != 0) return "";
-    return working + "), which has none, or else from the skin installed with it, in " + installed + "/knobcut.";
+    return working + "), which has none, or else from the skin installed with it, in " + installedSkin +
+           ". Install Kalverosin 4 again, or start it from a directory whose knobcut/ holds a whole skin.";
 }
 
 long long little_endian(const unsigned char* bytes, int count)

@@ -11,3 +11,5 @@ enum class Severity {
 
 // For a fatal message, box is what the message box shows (the line itself when empty).
 void report(Severity severity, const std::string& line, const std::string& box = "");
+// The box's text, wrapped to lines that fit it.
+std::string wrapped_for_box(const std::string& text);

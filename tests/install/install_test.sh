@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installed under a prefix given only now and started from a home without knobcut/, the program shows the first
 # picture in a window of its desktop entry's class. The package, read and never installed, holds the same files,
-# and lintian (where it is installed) finds nothing to warn of.
+# and lintian (where it is installed) finds nothing to warn of. With an empty knobcut/ it says what to do.
 set -euo pipefail
 source=$1 build=$2
 . "$source/scripts/xvfb.sh"
 work=$(mktemp -d "$build/install-test-XXXXXX")
-trap 'kill ${program_pid:-} ${xvfb_pid:-} 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill ${program_pid:-} ${broken_pid:-} ${xvfb_pid:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 expected() { # PREFIX: every file installed, nothing else
     (cd "$source" && printf "$1/%s\n" bin/kalverosin4 share/applications/kalverosin4.desktop knobcut/*.bmp \
         share/doc/kalverosin4/{README.md,changelog.gz,copyright} share/man/man1/kalverosin4.1.gz \
@@ -28,6 +28,17 @@ HOME=$work/home start_program_in "$work/root/opt/k4/bin/$(sed -n 's/^Exec=//p' "
 golden=$source/tests/golden/first-picture.bmp
 wait_for 20 shows 0 0 "$golden" 0 0 640 480 || { echo "not $golden: $(cat "$work/home/stderr.txt")" >&2; exit 1; }
 xprop -id "$window" WM_CLASS | tee /dev/stderr | grep -q ", \"$(sed -n 's/^StartupWMClass=//p' "$desktop")\"$"
+kill "$program_pid" && wait "$program_pid" || true
+
+# From a home whose knobcut/ is empty, the box names both places and what to do, and no window stays behind it.
+mkdir -p "$work/broken/knobcut"
+HOME=$work/broken run_program "$work/root/opt/k4/bin/kalverosin4" "$work/broken" "" &
+broken_pid=$!
+no_window() { [ -z "$(xdotool search --onlyvisible --class "$(sed -n 's/^StartupWMClass=//p' "$desktop")")" ]; }
+wait_for 20 xdotool search --onlyvisible --class Xmessage >/dev/null
+wait_for 20 no_window
+grep -qF "$work/root/opt/k4/share/kalverosin4/knobcut. An empty or partial knobcut/ in the working directory hides" \
+    "$work/broken/stderr.txt" || { cat "$work/broken/stderr.txt" >&2; exit 1; }
 
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(echo "$work"/package/kalverosin4_*.deb)

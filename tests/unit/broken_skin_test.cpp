@@ -1,9 +1,11 @@
 // A skin file that Allegro cannot read safely stops the program with the file's
 // full path and what is wrong with it.
+#include "Report.h"
 #include "headless.h"
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <unistd.h>
 
@@ -85,6 +87,27 @@ TEST_F(BrokenSkin, NamesThePlacesTheSkinIsLookedFor)
     EXPECT_EQ(with, "Cannot use the skin file " + Scratch.string() + "/knobcut/paneltexture.bmp: " + working + ").");
     EXPECT_NE(without.find(working + "), which has none, or else from the skin installed with it, in /"),
               std::string::npos) << without;
+}
+
+// The box shows every word on lines that fit it; a path too long for a line is broken after a '/'.
+TEST(BoxText, IsWrappedToLinesThatFit)
+{
+    const std::string path = "/home/someone/" + std::string(70, 'k') + "/knobcut/paneltexture.bmp";
+    const std::string texts[] = {"Unable to set graphic mode!", "Cannot use the skin file " + path + ": it is missing.",
+                                 std::string(40, 'w') + " " + std::string(40, 'w') + "\nnext line"};
+    for (const std::string& text : texts) {
+        std::string box = wrapped_for_box(text), unwrapped;
+        std::istringstream lines(box);
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_LE(line.size(), 72u) << box;
+            EXPECT_NE(line.back(), ' ') << box;
+            unwrapped += (unwrapped.empty() || unwrapped.back() == '/' ? "" : " ") + line;
+        }
+        std::string expected = text;
+        std::replace(expected.begin(), expected.end(), '\n', ' ');
+        EXPECT_EQ(unwrapped, expected) << box;
+    }
+    EXPECT_NE(wrapped_for_box(texts[1]).find("/home/someone/\n"), std::string::npos);
 }
 
 }  // namespace
