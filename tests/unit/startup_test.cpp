@@ -25,9 +25,8 @@ Ran run_without_display(const std::string& arguments)
     return ran;
 }
 
-// Without a window there is no instrument: the box's text on stdout, the
-// reason on stderr, and a status that scripts can see. The command line is
-// answered before anything needs a display.
+// Without a window there is no instrument: the box's text on stdout, the reason on stderr, and a status that
+// scripts can see. The command line is answered before anything needs a display.
 TEST(StartUp, AnswersItsCommandLineAndFailsVisiblyWithoutDisplay)
 {
     struct Case { const char *arguments, *out, *err; int status; };
