@@ -2,6 +2,7 @@
 
 #include "Report.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -26,21 +27,23 @@ constexpr const char* Help =
     "\n"
     "See kalverosin4(1) for every setting, the files and the exit status.\n";
 
+bool is_option(const std::string& argument) { return argument == "--help" || argument == "-h" || argument == "--version"; }
+
 }  // namespace
 
-std::optional<int> answer_command_line(int argc, char** argv, std::FILE* out)
+std::optional<int> answer_command_line(int argc, char** argv)
 {
     if (argc < 2) return std::nullopt;
     const std::string argument = argv[1];
     if (argc == 2 && (argument == "--help" || argument == "-h")) {
-        std::fputs(Help, out);
+        std::fputs(Help, stdout);
         return EXIT_SUCCESS;
     }
     if (argc == 2 && argument == "--version") {
-        std::fprintf(out, "kalverosin4 %s\n", KALVEROSIN_VERSION);
+        std::printf("kalverosin4 %s\n", KALVEROSIN_VERSION);
         return EXIT_SUCCESS;
     }
-    const std::string unknown = argument == "--help" || argument == "-h" || argument == "--version" ? argv[2] : argument;
+    const std::string unknown = is_option(argument) ? argv[2] : argument;
     report(Severity::Warning, "unknown argument '" + unknown + "'; see kalverosin4 --help");
     return UsageError;
 }
