@@ -33,7 +33,6 @@ TEST(StartUp, AnswersItsCommandLineAndFailsVisiblyWithoutDisplay)
     const Case cases[] = {
         {"", "Unable to set graphic mode!", "DISPLAY is not set", 1},
         {"--help", "Usage: kalverosin4 [--help | --version]\n", "", 0},
-        {"-h", "See kalverosin4(1)", "", 0},
         {"--version", "kalverosin4 " KALVEROSIN_VERSION "\n", "", 0},
         {"--verbose", "", "Kalverosin 4: unknown argument '--verbose'; see kalverosin4 --help\n", 2},
         {"--help song.panel", "", "unknown argument 'song.panel'", 2},
