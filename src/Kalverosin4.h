@@ -253,6 +253,8 @@ public:
     int get_state();
     blitz_struct draw(int mode);
     blitz_struct refresh();
+    // A press as a click makes it: the button toggles unless it toggled in the last lockframes frames.
+    blitz_struct take_press();
 };
 
 class But3 {

@@ -2,6 +2,7 @@
 // sequencer clock and all MIDI output.
 #include "Kalverosin4.h"
 #include "ConfigValue.h"
+#include "DesktopWindow.h"
 #include "EndingSignals.h"
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
@@ -73,16 +74,18 @@ void register_midi_drivers()
 
 void init()
 {
+    name_the_window();
     // Without a display there is no system driver, and every later call would crash.
     if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_window();
     set_color_depth(16);
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_window();
-    install_keyboard();  // never read, so nothing to say if there is none
+    install_keyboard();  // only Space, so nothing to say if there is none
     register_steady_timer();
     if (install_timer() != 0)
         report(Severity::Warning, std::string("cannot start the timer (") + allegro_error +
                                       "): the panel will neither play nor move.");
     if (install_mouse() < 0) report(Severity::Warning, "there is no mouse: the panel cannot be played.");
+    join_the_desktop();
     // Our own drivers must be known before the sound system picks one.
     register_midi_drivers();
     hold_back_alsa_messages();
@@ -322,6 +325,7 @@ void Sequencer::draw_frame()
     schirm.refresh();
     FrameTimer.fetch_sub(1);
     poll_mouse();
+    show_short_clicks();
     refresh_controller_row(upperControllerRow);
     refresh_controller_row(lowerControllerRow);
     refresh_items(schirm, gateRow, RefreshedItems);
@@ -358,6 +362,7 @@ void Sequencer::refresh_cockpit()
 
     blitz_struct startstop = cockpit.startstopButton.refresh();
     schirm.put(startstop);
+    if (startstop.mode == 0 && take_space_press()) schirm.put(startstop = cockpit.startstopButton.take_press());
     if (startstop.mode == 1) start_transport();
     if (startstop.mode == 2) stop_transport();
     // A master started or stopped the rows: the button shows it.
@@ -642,7 +647,7 @@ int run_kalverosin()
         sequencer.draw_first_picture();
         rest(500);
         while (!exitnow) {
-            if (ending_signal_noted()) sequencer.exit_program();
+            if (ending_signal_noted() || close_requested()) sequencer.exit_program();
             else sequencer.pass();
         }
         write_tick_stamps();

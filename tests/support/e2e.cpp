@@ -110,7 +110,7 @@ unsigned long Program::find_window(std::chrono::milliseconds deadline)
 {
     wait_until(
         [&] {
-            window = std::strtoul(shell("xdotool search --onlyvisible --class Allegro").c_str(), nullptr, 10);
+            window = std::strtoul(shell("xdotool search --onlyvisible --class kalverosin4").c_str(), nullptr, 10);
             return window != 0 || !running();
         },
         deadline);
