@@ -130,6 +130,7 @@ ConfigOptions read_options()
     ConfigOptions options;
     options.midiClock = read_switch("midi_clock");
     options.followClock = read_switch("follow_clock");
+    options.savePower = read_switch("save_power");
     if (read_switch("remember_panel"))
         options.panelFile = panel_file_path(config_value(OptionsSection, "panel_file"));
     return options;
@@ -316,7 +317,7 @@ void Sequencer::pass()
         follow_master();
     else if (running())
         handle_ticks(timerCounter.load());
-    if (FrameTimer.load() <= 0) return;
+    if (FrameTimer.load() <= 0) return rest_until_due();
     draw_frame();
 }
 
@@ -643,6 +644,7 @@ int run_kalverosin()
         sequencer.clockOut = options.midiClock;
         sequencer.followClock = options.followClock && listen_to_master();
         sequencer.panelFile = options.panelFile;
+        sequencer.savePower = options.savePower;
         if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();
         sequencer.draw_first_picture();
         rest(500);
