@@ -156,6 +156,21 @@ void Program::park()
     shell("xdotool mousemove 790 590");
 }
 
+void Program::close_window()
+{
+    Display* display = XOpenDisplay(XServer::shared().display.c_str());
+    if (!display) return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XCloseDisplay(display);
+}
+
 // Read from the root window: the program draws into a child window whose own
 // image Xvfb does not keep.
 std::vector<unsigned short> Program::screenshot()
