@@ -8,6 +8,8 @@
 #include <sys/prctl.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <cstdint>
 
 extern "C" char** allegro_icon;  // Allegro's X driver reads it; no header declares it
@@ -53,17 +55,19 @@ std::uint64_t replayed = 0;
 
 }  // namespace
 
-void name_the_window()
+int install_allegro_named()
 {
     xwin_set_window_name(WindowClass, WindowClass);
     allegro_icon = const_cast<char**>(window_icon_xpm);
     prctl(PR_SET_TIMERSLACK, InputThreadSlack);
+    int result = install_allegro(SYSTEM_AUTODETECT, &errno, atexit);
+    prctl(PR_SET_TIMERSLACK, 0UL);  // the main thread's own again, for every thread it makes later
+    if (result == 0) set_window_title(WindowTitle);
+    return result;
 }
 
 void join_the_desktop()
 {
-    prctl(PR_SET_TIMERSLACK, 0UL);  // the main thread's own again
-    set_window_title(WindowTitle);
     set_close_button_callback(request_close);
     keyboard_lowlevel_callback = hear_key;
     if (!_xwin_mouse_interrupt || _xwin_mouse_interrupt == hear_mouse) return;

@@ -2,10 +2,11 @@
 // button, Space for STARTSTOP, and every click seen, however short.
 #pragma once
 
-// The window is made inside install_allegro: its class and icon are set before it.
-void name_the_window();
-// After install_allegro, the keyboard and the mouse: the title, the close
-// button, Space and the pointer's presses are heard from then on.
+// install_allegro for the desktop: the window it makes has the program's
+// class and icon, and then its title. Returns what install_allegro returns.
+int install_allegro_named();
+// After the keyboard and the mouse are installed: the close button, Space and
+// the pointer's presses are heard from then on.
 void join_the_desktop();
 
 // The close button was pressed: the program ends as EXIT ends it.

@@ -74,9 +74,8 @@ void register_midi_drivers()
 
 void init()
 {
-    name_the_window();
     // Without a display there is no system driver, and every later call would crash.
-    if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_window();
+    if (install_allegro_named() != 0) stop_without_window();
     set_color_depth(16);
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_window();
     install_keyboard();  // only Space, so nothing to say if there is none
