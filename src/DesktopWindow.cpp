@@ -21,6 +21,7 @@ namespace {
 constexpr const char* WindowClass = "kalverosin4";
 constexpr const char* WindowTitle = "Kalverosin 4";
 constexpr int ReleasedBit = 0x80;
+// A control sees the pointer come in one frame and takes the press in the next.
 constexpr int ReplayedFrames = 2;
 // Allegro's input thread wakes every millisecond to see whether its 10 ms
 // have passed: with this much slack, which it takes from the thread that made
