@@ -5,6 +5,8 @@
 #   B: 249 BPM, every row at RATE 64, a velocity fader dragged back and forth
 #      all the time.
 #   C: as B, with the pointer at rest (run it with BENCH_SCENARIOS="c").
+#   S: the transport stopped, pointer at rest; M: stopped, the pointer swung
+#      across a fader without pressing it. Only the CPU share is reported.
 #   Following a master (follow_clock), whose clocks bench/master_clock writes
 #   to the program's capture_input: F120 and F249 at RATE 16, F120X64 and
 #   F249X64 at RATE 64, FJUMP a jump from 120 to 140 BPM at RATE 64 halfway;
@@ -16,8 +18,9 @@
 # Usage: bench/timing.sh [PROGRAM [SECONDS]]   (build/kalverosin4, 60 s)
 # BENCH_KEEP=1 keeps the working directory with the captures.
 # BENCH_SCENARIOS="a" runs only some scenarios (default "a b"; the others: c,
-# f120, f249, f120x64, f249x64, fjump).
+# f120, f249, f120x64, f249x64, fjump, s, m).
 # BENCH_CLOCK=1 switches MIDI clock out on and reports its intervals.
+# BENCH_SAVE_POWER=1 switches save_power on.
 # BENCH_NO_RT=1 runs the program without the right to real-time priority.
 # A program built with -DKALVEROSIN_BENCH=ON also notes when each tick callback
 # ran: the timer's own lateness and drift are then reported apart.
@@ -85,6 +88,7 @@ start_program() {
     printf '[sound]\nmidi_card = CAPT\ncapture_file = %s\n' "$capture" >"$dir/allegro.cfg"
     [ -n "${2:-}" ] && printf 'capture_input = %s\n[kalverosin4]\nfollow_clock = yes\n' "$2" >>"$dir/allegro.cfg"
     [ "${BENCH_CLOCK:-0}" = 1 ] && printf '[kalverosin4]\nmidi_clock = yes\n' >>"$dir/allegro.cfg"
+    [ "${BENCH_SAVE_POWER:-0}" = 1 ] && printf '[kalverosin4]\nsave_power = yes\n' >>"$dir/allegro.cfg"
     if [ "${BENCH_NO_RT:-0}" = 1 ]; then
         launch=$dir/without-realtime-priority
         printf '#!/bin/sh\nexec setpriv --bounding-set=-sys_nice prlimit --rtprio=0 "%s"\n' "$program" >"$launch"
@@ -259,10 +263,38 @@ scenario_c() {
     cpu_report "$work/c/cpu.before" "$work/c/cpu.after"
 }
 
+# Stopped: what the program costs while it only waits for the user.
+scenario_s() {
+    start_program "$work/s"
+    button_hovered $(place startstop)
+    park
+    cpu_sample >"$work/s/cpu.before"
+    sleep "$seconds"
+    cpu_sample >"$work/s/cpu.after"
+    echo "S: stopped, pointer at rest, ${seconds} s"
+    cpu_report "$work/s/cpu.before" "$work/s/cpu.after"
+    press_exit
+}
+
+scenario_m() {
+    start_program "$work/m"
+    button_hovered $(place startstop)
+    local fader_x fader_y length knob_x
+    read -r fader_x fader_y length knob_x <<<"$(place velocity-row.line-3-fader)"
+    cpu_sample >"$work/m/cpu.before"
+    swing_fader_until "$fader_x" $((fader_y + 12)) "$length" $(($(now_ns) + seconds * 1000000000))
+    cpu_sample >"$work/m/cpu.after"
+    echo "M: stopped, the pointer swung across a fader, ${seconds} s"
+    cpu_report "$work/m/cpu.before" "$work/m/cpu.after"
+    park
+    press_exit
+}
+
 echo "machine: $(nproc) CPUs, $(grep -m 1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -r)"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "program: $program"
-echo "options: clock ${BENCH_CLOCK:-0}, without real-time priority ${BENCH_NO_RT:-0}"
+echo "options: clock ${BENCH_CLOCK:-0}, save power ${BENCH_SAVE_POWER:-0}," \
+    "without real-time priority ${BENCH_NO_RT:-0}"
 start_xvfb
 # A master at BPM (BPM_AFTER from halfway on) for the length of the run; every
 # row at RATE 64 where STEP_TICKS is 3. No STARTSTOP: the master's Start starts.

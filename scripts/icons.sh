@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the program's icon for the desktop's menu into desktop/icons/, in the
 # hicolor theme's sizes that menus and task bars ask for: 64 x 64 as drawn,
-# whole multiples of it with sharp pixels, the others smoothed.
+# whole multiples of it with sharp pixels, the others smoothed; and the
+# window's icon, src/WindowIcon.xpm.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
@@ -20,4 +21,7 @@ for size in 16 22 24 32 48 64 128 256; do
     convert "$work/icon.bmp" -filter $filter -resize "${size}x$size" -strip \
         "desktop/icons/${size}x$size/apps/kalverosin4.png"
 done
-echo "wrote desktop/icons/"
+# The window's own icon, as X's window manager hints carry it: compiled into the program.
+convert "$work/icon.bmp" -strip "xpm:$work/icon.xpm"
+sed '2s/^static const char \*[A-Za-z0-9_]*\[\]/static const char* window_icon_xpm[]/' "$work/icon.xpm" >src/WindowIcon.xpm
+echo "wrote desktop/icons/ and src/WindowIcon.xpm"

@@ -44,7 +44,7 @@ start_program_in() { # PROGRAM DIR [SKIN]
     program_pid=$!
     local deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ] && kill -0 "$program_pid" 2>/dev/null; do
-        window=$(xdotool search --onlyvisible --class Allegro 2>/dev/null | head -n 1) && [ -n "$window" ] && return 0
+        window=$(xdotool search --onlyvisible --class kalverosin4 2>/dev/null | head -n 1) && [ -n "$window" ] && return 0
         sleep 0.05
     done
     local status=running code=0

@@ -253,6 +253,8 @@ public:
     int get_state();
     blitz_struct draw(int mode);
     blitz_struct refresh();
+    // A press as a click makes it: the button toggles unless it toggled in the last lockframes frames.
+    blitz_struct take_press();
 };
 
 class But3 {
@@ -554,6 +556,7 @@ void send_realtime(int status);
 struct ConfigOptions {
     bool midiClock = false;    // midi_clock: clock, start and stop out
     bool followClock = false;  // follow_clock: an outside master's clock and transport in
+    bool savePower = false;    // save_power: the loop sleeps while playing too
     std::string panelFile;   // remember_panel, panel_file: where the panel is kept; empty when it is not
 };
 ConfigOptions read_options();
@@ -615,6 +618,7 @@ public:
     bool clockOut;          // send MIDI clock, start and stop
     std::string panelFile;  // where the panel is kept between runs; empty: nowhere
     bool followClock;       // ticks and transport from an outside master
+    bool savePower = false;  // save_power: playing, sleep until shortly before a tick that sends
     // Where a master's messages and the time (monotonic nanoseconds) come from
     // while following; tests put their own here.
     bool (*readMaster)(MasterMessage& message);
@@ -631,6 +635,8 @@ private:
     void handle_ticks(int counter);
     void handle_tick(long long t, long long newest);
     void draw_frame();
+    void rest_until_due();
+    long long next_byte_deadline();
     void refresh_controller_row(Row_Mode& row);
     void refresh_cockpit();
     void start_transport();
@@ -672,4 +678,5 @@ extern MIDI_DRIVER midi_capture;
 // next_master_message as alsa_seq_listen and alsa_seq_read_input are.
 bool capture_listen();
 int capture_read_input(unsigned char* bytes, int size);
+int capture_input_descriptors(pollfd* fds, int room);
 void register_midi_drivers();

@@ -510,7 +510,12 @@ blitz_struct But1::refresh()
     int p = pressed();
     if (p == last_pressed) return BSNULL;
     last_pressed = p;
-    if (lock >= 0 || p != 1) return BSNULL;
+    return p == 1 ? take_press() : BSNULL;
+}
+
+blitz_struct But1::take_press()
+{
+    if (lock >= 0) return BSNULL;
     lock = lockframes;
     if (state != 0) {
         state = 0;

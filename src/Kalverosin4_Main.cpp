@@ -2,6 +2,7 @@
 // sequencer clock and all MIDI output.
 #include "Kalverosin4.h"
 #include "ConfigValue.h"
+#include "DesktopWindow.h"
 #include "EndingSignals.h"
 #include "MidiAlsaSeq.h"
 #include "PanelMemory.h"
@@ -74,15 +75,16 @@ void register_midi_drivers()
 void init()
 {
     // Without a display there is no system driver, and every later call would crash.
-    if (install_allegro(SYSTEM_AUTODETECT, &errno, atexit) != 0) stop_without_window();
+    if (install_allegro_named() != 0) stop_without_window();
     set_color_depth(16);
     if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, 640, 480, 0, 0) < 0) stop_without_window();
-    install_keyboard();  // never read, so nothing to say if there is none
+    install_keyboard();  // only Space, so nothing to say if there is none
     register_steady_timer();
     if (install_timer() != 0)
         report(Severity::Warning, std::string("cannot start the timer (") + allegro_error +
                                       "): the panel will neither play nor move.");
     if (install_mouse() < 0) report(Severity::Warning, "there is no mouse: the panel cannot be played.");
+    join_the_desktop();
     // Our own drivers must be known before the sound system picks one.
     register_midi_drivers();
     hold_back_alsa_messages();
@@ -129,6 +131,7 @@ ConfigOptions read_options()
     ConfigOptions options;
     options.midiClock = read_switch("midi_clock");
     options.followClock = read_switch("follow_clock");
+    options.savePower = read_switch("save_power");
     if (read_switch("remember_panel"))
         options.panelFile = panel_file_path(config_value(OptionsSection, "panel_file"));
     return options;
@@ -315,7 +318,7 @@ void Sequencer::pass()
         follow_master();
     else if (running())
         handle_ticks(timerCounter.load());
-    if (FrameTimer.load() <= 0) return;
+    if (FrameTimer.load() <= 0) return rest_until_due();
     draw_frame();
 }
 
@@ -324,6 +327,7 @@ void Sequencer::draw_frame()
     schirm.refresh();
     FrameTimer.fetch_sub(1);
     poll_mouse();
+    show_short_clicks();
     refresh_controller_row(upperControllerRow);
     refresh_controller_row(lowerControllerRow);
     refresh_items(schirm, gateRow, RefreshedItems);
@@ -360,6 +364,7 @@ void Sequencer::refresh_cockpit()
 
     blitz_struct startstop = cockpit.startstopButton.refresh();
     schirm.put(startstop);
+    if (startstop.mode == 0 && take_space_press()) schirm.put(startstop = cockpit.startstopButton.take_press());
     if (startstop.mode == 1) start_transport();
     if (startstop.mode == 2) stop_transport();
     // A master started or stopped the rows: the button shows it.
@@ -640,11 +645,12 @@ int run_kalverosin()
         sequencer.clockOut = options.midiClock;
         sequencer.followClock = options.followClock && listen_to_master();
         sequencer.panelFile = options.panelFile;
+        sequencer.savePower = options.savePower;
         if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();
         sequencer.draw_first_picture();
         rest(500);
         while (!exitnow) {
-            if (ending_signal_noted()) sequencer.exit_program();
+            if (ending_signal_noted() || close_requested()) sequencer.exit_program();
             else sequencer.pass();
         }
         write_tick_stamps();

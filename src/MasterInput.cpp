@@ -15,6 +15,7 @@ constexpr int ReadsPerCall = 64;
 // The listening driver's reader: bytes read into the buffer, 0 when what it
 // read gave none, -1 when nothing more is there. Null while not listening.
 int (*readInput)(unsigned char* bytes, int size) = nullptr;
+int (*inputDescriptors)(pollfd* fds, int room) = nullptr;
 MasterParser parser;
 unsigned char pending[256];
 int pendingAt = 0;
@@ -54,8 +55,10 @@ bool listen_to_master()
     int (*reader)(unsigned char*, int) = nullptr;
     if (midi_driver == &midi_alsa_seq) {
         if (alsa_seq_listen()) reader = alsa_seq_read_input;
+        inputDescriptors = alsa_seq_input_descriptors;
     } else if (midi_driver == &midi_capture) {
         if (capture_listen()) reader = capture_read_input;
+        inputDescriptors = capture_input_descriptors;
     } else {
         report(Severity::Warning, std::string("cannot follow a master's clock: the MIDI driver ") +
                                       (midi_driver ? midi_driver->name : "(none)") +
@@ -65,6 +68,13 @@ bool listen_to_master()
     pendingAt = pendingEnd = 0;
     readInput = reader;
     return reader != nullptr;
+}
+
+int master_input_descriptors(pollfd* fds, int room)
+{
+    if (!readInput || !inputDescriptors) return 0;
+    if (pendingAt < pendingEnd) return -1;
+    return inputDescriptors(fds, room);
 }
 
 bool next_master_message(MasterMessage& message)

@@ -4,6 +4,8 @@
 // their bytes to one parser, so that everything after it is shared.
 #pragma once
 
+struct pollfd;
+
 enum class MasterKind { Clock, Start, Continue, Stop, SongPosition };
 
 struct MasterMessage {
@@ -29,6 +31,10 @@ private:
 // Opens the selected MIDI driver's input; false, with one line on stderr,
 // where it cannot (a driver that cannot listen, an input that will not open).
 bool listen_to_master();
+
+// The descriptors to wait on for the master's input, at most room of them
+// (poll's events set); -1 when input is already waiting to be read.
+int master_input_descriptors(pollfd* fds, int room);
 
 // The next message from the master, if one has come; never waits.
 bool next_master_message(MasterMessage& message);

@@ -264,6 +264,13 @@ int alsa_seq_read_input(unsigned char* bytes, int size)
     return length > 0 ? static_cast<int>(length) : 0;
 }
 
+int alsa_seq_input_descriptors(pollfd* fds, int room)
+{
+    if (!client.decoder) return 0;
+    if (snd_seq_event_input_pending(client.seq, 0) > 0) return -1;
+    return snd_seq_poll_descriptors(client.seq, fds, static_cast<unsigned>(room), POLLIN);
+}
+
 void hold_back_alsa_messages()
 {
     heldBack.clear();

@@ -18,6 +18,7 @@
 typedef struct _snd_seq snd_seq_t;
 typedef struct snd_seq_addr snd_seq_addr_t;
 typedef struct snd_seq_event snd_seq_event_t;
+struct pollfd;
 
 inline constexpr int MIDI_ALSA_SEQ = AL_ID('A', 'S', 'E', 'Q');
 extern MIDI_DRIVER midi_alsa_seq;
@@ -47,6 +48,9 @@ bool alsa_seq_listen();
 // The MIDI bytes of the next event received, for next_master_message: their
 // number, 0 for an event without any, -1 when none has come. Never waits.
 int alsa_seq_read_input(unsigned char* bytes, int size);
+// For master_input_descriptors: the client's descriptors to poll for input;
+// -1 when events are already waiting in alsa-lib's buffer.
+int alsa_seq_input_descriptors(pollfd* fds, int room);
 
 // While Allegro probes its sound drivers, alsa-lib complains on stderr about
 // every card it does not find; the program wants only MIDI. What it says is

@@ -17,6 +17,7 @@
 #include "SteadyTimer.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +123,13 @@ int capture_read_input(unsigned char* bytes, int size)
     if (got > 0) return static_cast<int>(got);
     if (got == 0 && inputIsRegularFile) close_input();
     return -1;
+}
+
+int capture_input_descriptors(pollfd* fds, int room)
+{
+    if (inputFile < 0 || room < 1) return 0;
+    fds[0] = {inputFile, POLLIN, 0};
+    return 1;
 }
 
 MIDI_DRIVER midi_capture = {

@@ -460,6 +460,16 @@ void run_on_main_loop(void (*proc)())
     }
 }
 
+long long next_own_deadline(void (*proc)())
+{
+    OwnTimer* t = selected.load(std::memory_order_relaxed) ? own_timer(proc) : nullptr;
+    if (!t || !t->deadline.running()) return -1;
+    std::uint64_t next = t->deadline.next(units_now());
+    // Claimed but not yet run: its count is not in yet.
+    if (t->inside.load() != 0) return -1;
+    return origin + nanoseconds_for(static_cast<long long>(next));
+}
+
 void poll_steady_timer()
 {
     if (!selected.load(std::memory_order_relaxed)) return;

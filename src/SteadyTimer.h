@@ -29,6 +29,11 @@ void run_on_main_loop(void (*proc)());
 // the steady timer runs.
 void poll_steady_timer();
 
+// When a callback of the program's own is next due, in monotonic nanoseconds;
+// -1 while it is not installed, the steady timer is not in use, or another
+// thread is running it just now (ask again at the next pass).
+long long next_own_deadline(void (*proc)());
+
 // A periodic callback's next deadline and its period, in timer units, kept in
 // one word: a claim and a change of period never cross, and each deadline is
 // claimed by exactly one thread, whichever gets there first.

@@ -47,7 +47,9 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
 {
     Program program;
     wait_for_first_picture(program);
-    shell("xdotool key --delay 20 space Return s x Escape Up Down 1 2 F1");  // the keyboard does nothing
+    // The keys go to the window under the pointer; none but Space does anything.
+    program.move(panel_place("row-binding").x + 125, panel_place("row-binding").y + 3);
+    shell("xdotool key --delay 20 Return s x Escape Up Down 1 2 F1");
     play_stop_and_exit(program, 16);
     EXPECT_EQ(program.error_output(), "") << "a start without a sound card has nothing to say";
 
@@ -86,6 +88,36 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     fs::remove_all(fs::path(fifo).parent_path());
 }
 
+// With the pointer in the window, Space and a press and release with nothing
+// between (xdotool click) each start and stop the rows; such a click on EXIT ends the program.
+TEST(DesktopTest, SpaceAndClicksWithoutLengthPlayStopAndExit)
+{
+    Program program;
+    wait_for_first_picture(program);
+    auto sweeps = [&] {
+        Messages messages = program.captured_messages();
+        int count = 0;
+        for (int at = find_sweep(messages, 0); at >= 0; at = find_sweep(messages, at + 16)) ++count;
+        return count;
+    };
+    ASSERT_TRUE(program.hover(Startstop.x + 7, Startstop.y + 7, Startstop.x, Startstop.y));
+    for (const std::string toggle : {"key space", "click 1"}) {
+        size_t before = program.captured_messages().size();
+        int stopped = sweeps();
+        shell("xdotool " + toggle);
+        // Four steps take longer than the button's lock after a toggle (10 frames).
+        auto played = [&] { return program.captured_messages().size() >= before + 16; };
+        EXPECT_TRUE(wait_until(played, std::chrono::seconds(20))) << toggle;
+        shell("xdotool " + toggle);
+        EXPECT_TRUE(wait_until([&] { return sweeps() == stopped + 1; }, std::chrono::seconds(20))) << toggle;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    ASSERT_TRUE(program.hover(Exit.x + 7, Exit.y + 7, Exit.x, Exit.y));
+    program.click();
+    EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0) << program.report();
+    EXPECT_EQ(sweeps(), 3);
+}
+
 // Whether the program itself, not the shell before it, holds a signal back or has its handler for it.
 bool takes_care_of(pid_t pid, int signal)
 {
@@ -96,11 +128,12 @@ bool takes_care_of(pid_t pid, int signal)
 }
 
 // Whenever a signal comes, the program ends as by EXIT (the clock's Stop, the
-// sweep, the panel kept), and then by the signal.
+// sweep, the panel kept), and then by the signal; the window's close button
+// (signal 0 here) ends it as EXIT does, status 0.
 TEST(SignalTest, EndsTheProgramAsExitDoesAndWithTheSignalsStatus)
 {
     const std::tuple<int, std::string, bool> cases[] = {
-        {SIGTERM, "starting", true}, {SIGINT, "stopped", false}, {SIGHUP, "playing", true}};
+        {SIGTERM, "starting", true}, {SIGINT, "stopped", false}, {SIGHUP, "playing", true}, {0, "playing", true}};
     for (const auto& [signal, moment, options] : cases) {
         Program program({}, options ? "[kalverosin4]\nmidi_clock = yes\nremember_panel = yes\n" : "");
         if (moment == "starting") {
@@ -112,8 +145,12 @@ TEST(SignalTest, EndsTheProgramAsExitDoesAndWithTheSignalsStatus)
             EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y,
                                             [&] { return program.captured_messages().size() >= 20; }));
         }
-        kill(program.pid, signal);
-        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 128 + signal) << moment << ": " << program.report();
+        if (signal)
+            kill(program.pid, signal);
+        else
+            program.close_window();
+        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), signal ? 128 + signal : 0)
+            << moment << ": " << program.report();
         Messages messages = program.captured_messages();
         int sweep = find_sweep(messages, 0);
         ASSERT_GE(sweep, options ? 1 : 0) << moment;

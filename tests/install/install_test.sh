@@ -26,7 +26,10 @@ start_xvfb
 HOME=$work/home start_program_in "$work/root/opt/k4/bin/$(sed -n 's/^Exec=//p' "$desktop")" "$work/home" ""
 golden=$source/tests/golden/first-picture.bmp
 wait_for 20 shows 0 0 "$golden" 0 0 640 480 || { echo "not $golden: $(cat "$work/home/stderr.txt")" >&2; exit 1; }
+# The window: the entry's class and name, and an icon of its own.
 xprop -id "$window" WM_CLASS | tee /dev/stderr | grep -q ", \"$(sed -n 's/^StartupWMClass=//p' "$desktop")\"$"
+xprop -id "$window" WM_NAME | tee /dev/stderr | grep -qF "= \"$(sed -n 's/^Name=//p' "$desktop")\""
+xprop -id "$window" WM_HINTS | tee /dev/stderr | grep -q "bitmap id # to use for icon"
 kill "$program_pid" && wait "$program_pid" || true
 
 # From a home whose knobcut/ is empty, the box names both places and what to do, and no window stays behind it.

@@ -110,7 +110,7 @@ unsigned long Program::find_window(std::chrono::milliseconds deadline)
 {
     wait_until(
         [&] {
-            window = std::strtoul(shell("xdotool search --onlyvisible --class Allegro").c_str(), nullptr, 10);
+            window = std::strtoul(shell("xdotool search --onlyvisible --class kalverosin4").c_str(), nullptr, 10);
             return window != 0 || !running();
         },
         deadline);
@@ -154,6 +154,21 @@ void Program::park()
 {
     move(panel_place("row-binding").x + 125, panel_place("row-binding").y + 3);
     shell("xdotool mousemove 790 590");
+}
+
+void Program::close_window()
+{
+    Display* display = XOpenDisplay(XServer::shared().display.c_str());
+    if (!display) return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XCloseDisplay(display);
 }
 
 // Read from the root window: the program draws into a child window whose own

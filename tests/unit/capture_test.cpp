@@ -1,5 +1,7 @@
 // The capture driver never fails silently: each way it can fail is named once on stderr.
 #include "MasterInput.h"
+#include "Resting.h"
+#include "SteadyTimer.h"
 #include "headless.h"
 
 #include <fcntl.h>
@@ -37,7 +39,8 @@ TEST(CaptureDriver, NamesAMissingFileKeyAnUnopenablePathAndAFullDisk)
     configure("");
 }
 
-// A FIFO without a writer holds nothing up; each writer's bytes are read as they come.
+// A FIFO without a writer holds nothing up; each writer's bytes are read as they
+// come, and end the main loop's rest at once, where a writer gone does not.
 TEST(CaptureDriver, FollowsAMasterThroughAFifoWriterAfterWriter)
 {
     start_headless_allegro();
@@ -49,12 +52,19 @@ TEST(CaptureDriver, FollowsAMasterThroughAFifoWriterAfterWriter)
     ASSERT_TRUE(listen_to_master());
     alarm(0);
     MasterMessage m;
+    auto rested_ms = [](long long ms) {
+        long long start = monotonic_nanoseconds();
+        rest_until(start + ms * 1000000, true);
+        return (monotonic_nanoseconds() - start) / 1000000;
+    };
     for (const char* bytes : {"\xF8", "\xFA"}) {
         int writer = open("master.fifo", O_WRONLY | O_NONBLOCK);
         EXPECT_EQ(write(writer, bytes, 1), 1);
         close(writer);
+        EXPECT_LT(rested_ms(60000), 60000);
         EXPECT_TRUE(next_master_message(m));
         EXPECT_FALSE(next_master_message(m));  // the writer is gone
+        EXPECT_GE(rested_ms(30), 30);
     }
     EXPECT_EQ(m.kind, MasterKind::Start);
 }

@@ -2,6 +2,10 @@
 // cockpit, driven with the pointer; ticks set by hand, MIDI recorded byte for byte.
 #include "headless.h"
 
+#include "DesktopWindow.h"
+
+#include <allegro/internal/aintern.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +82,46 @@ TEST_F(PlayTest, StopSendsOnlyTheSweepAndARestartBeginsAgainAtTickZero)
     frame();
     tick_pass(2);
     EXPECT_EQ(sent(), (Messages{CC1, CC1, Off36, On36}));
+}
+
+// A click that X saw begin and end between two frames, and a key-down of Space
+// (held, X repeats the press), each toggle STARTSTOP once, the lock included.
+TEST_F(PlayTest, AClickBetweenTwoFramesAndSpaceToggleStartstopAsAHeldPressDoes)
+{
+    auto click = [&] {
+        _mouse_x = s().cockpit.startstopButton.x + 3;
+        _mouse_y = s().cockpit.startstopButton.y + 3;
+        hear_mouse(0, 0, 0, 0, 2);
+        hear_mouse(0, 0, 0, 0, 0);
+    };
+    auto space = [] {
+        hear_key(KEY_SPACE);
+        hear_key(KEY_SPACE | 0x80);
+    };
+    auto frames = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            pointer_at(-100, -100);  // what poll_mouse shows: the pointer away, no button down
+            frame();
+        }
+    };
+    for (const auto& [act, what] : {std::pair{std::function<void()>(click), "click"}, {space, "space"}}) {
+        MidiRecorder::clear();
+        frames(11);
+        for (auto [frameCount, running] : {std::pair{3, true}, {11, true}, {3, false}}) {
+            act();
+            frames(frameCount);
+            EXPECT_EQ(s().running(), running) << what << " after " << frameCount << " frames";
+        }
+        Messages startAndStop = {CC1, CC1, std::string(what) == "click" ? Off0 : Off36, On36};
+        for (const Message& m : sweep()) startAndStop.push_back(m);
+        EXPECT_EQ(sent(), startAndStop) << what;
+    }
+    frames(11);
+    for (int released : {0, 0, 0x80}) {
+        hear_key(KEY_SPACE | released);
+        frames(11);
+    }
+    EXPECT_TRUE(s().running()) << "Space held down: X repeats the key-down, which starts only once";
 }
 
 // The lit cell of the playing step chooses the line whose value the row sends.
