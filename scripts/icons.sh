@@ -7,12 +7,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/packages.sh"
 install_missing_packages "${BUILD_PACKAGES[@]}" imagemagick
-cmake -S "$root" -B "$root/build" -DKALVEROSIN_TESTS=OFF >/dev/null
-cmake --build "$root/build" --target pictures -j"$(nproc)" >/dev/null
+cmake -S "$root" -B "$root/build-icons" -DKALVEROSIN_TESTS=OFF >/dev/null
+cmake --build "$root/build-icons" --target pictures -j"$(nproc)" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$root"
-build/tools/pictures icon "$work/icon.bmp"
+build-icons/tools/pictures icon "$work/icon.bmp"
 for size in 16 22 24 32 48 64 128 256; do
     filter=point
     [ $((size % 64)) -eq 0 ] || filter=lanczos
