@@ -129,7 +129,9 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"kalverosin4-panel 1\nspeed 90\nrow note\n", "line 3: the file ends early", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes h4 c3 c3\nend\n", "line 4: h4 is not a note", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes c3 c c3\nend\n", "line 4: c is not a note", 90},
-        {"kalverosin4-panel 2\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
+        {"kalverosin4-panel 3\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
+        {"kalverosin4-panel 2\nspeed 90\npattern 17\nend\n", "line 3: pattern 17 is not a pattern of 1 to 16", 90},
+        {"kalverosin4-panel 2\nspeed 90\nplaying 0\nend\n", "line 3: playing 0 is not a pattern", 90},
         {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
         {"", "line 1: the file is empty", 120},
     };
