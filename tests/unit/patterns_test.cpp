@@ -2,9 +2,10 @@
 // bar line; the note row transposed from a keyboard.
 #include "headless.h"
 
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <random>
-#include <set>
 
 namespace {
 
@@ -131,6 +132,82 @@ TEST_F(PatternsTest, AChoiceComesWithTheFirstStepOfItsPatternAtItsBarLine)
                 if (after == t) choose(n);
         }
     }
+}
+
+// Sixteen random patterns, switches chosen at random by click and by Program Change, half on the
+// own clock, half following a master, MIDI clock out: every new pattern's first step at exactly its bar
+// line, every Note Off for the pitch that sounds, a clock at every second tick and no other.
+TEST_F(PatternsTest, AThousandRandomSwitchesComeOnTheirBarLines)
+{
+    std::mt19937 random(29);
+    auto any = [&](int low, int high) { return low + static_cast<int>(random() % (high - low + 1)); };
+    for (Pattern& p : s().patterns.bank.patterns) {
+        for (RowPattern& r : p.rows) {
+            r = {any(0, 6), any(1, 16), any(0, 2), any(1, 16), any(1, 15), {}, any(0, 3), {any(0, 119), any(0, 119), any(0, 119)}};
+            r.loopEnd += r.loopEnd >= r.loopStart;
+            for (int& line : r.lines) line = any(0, 2);
+        }
+        p.used = true;
+    }
+    put_in_rows(s(), s().patterns.bank.patterns[0]);
+    s().clockOut = true;
+    int switches = 0, sounding = 0, playing = 0, coming = 0;
+    for (bool following : {false, true}) {
+        if (following) click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
+        MidiRecorder::clear();
+        long long t = start(following), due = -1;
+        for (Bytes tick = MidiRecorder::bytes; switches < (following ? 1000 : 500); tick = play(++t)) {
+            Bytes steps;
+            std::copy_if(tick.begin(), tick.end(), std::back_inserter(steps), [](int b) { return b < 0xF8; });
+            EXPECT_EQ(std::count(tick.begin(), tick.end(), 0xF8), t % 2 == 0) << t;
+            if (t == due) {
+                ASSERT_EQ(steps, first_step(s().patterns.bank.patterns[coming], sounding)) << switches << " at " << t;
+                ++switches, due = -1, playing = coming;
+            }
+            ASSERT_EQ(s().patterns.bank.playing, playing) << t;
+            for (size_t i = 0; i + 2 < steps.size(); i += 3) {
+                if (steps[i] == 0x80) {
+                    EXPECT_EQ(steps[i + 1], sounding) << t;
+                }
+                if (steps[i] == 0x90) sounding = steps[i + 1];
+            }
+            if (due >= 0 || random() % 100) continue;
+            int n = any(0, 15);
+            choose(any(0, 1) ? n : 16 + n);
+            if (n != playing) coming = n, due = (t + 2 + BarTicks - 1) / BarTicks * BarTicks;
+        }
+    }
+}
+
+// A key latches the transposition from the next Note On, moved by octaves into range; every Note Off
+// is for the pitch sent, and the display shows the key.
+TEST_F(PatternsTest, AKeyTransposesTheNoteRowFromItsNextNoteOn)
+{
+    struct Key { int listened, channel, key, velocity, note, sent; };
+    const Key keys[] = {{-1, 0, 60, 100, 36, 36}, {-1, 0, 67, 100, 36, 43},  {-1, 0, 67, 0, 36, 43},
+                        {-1, 1, 50, 100, 36, 43}, {-1, 0, 0, 100, 36, 0},    {-1, 0, 10, 9, 36, 10},
+                        {-1, 0, 127, 1, 36, 103}, {-1, 0, 127, 1, 119, 126}, {1, 1, 62, 100, 36, 38},
+                        {1, 0, 70, 100, 36, 38}};
+    s().transpose.on = true;
+    s().draw_first_picture();
+    start(false);
+    long long t = 0;
+    int before = 36;
+    for (const Key& k : keys) {
+        s().transpose.channel = k.listened;
+        Pattern p = usual;
+        p.rows[2].values.fill(k.note);
+        put_in_rows(s(), p);
+        fed.push_back({MasterKind::NoteOn, 0, k.channel, k.key, k.velocity});
+        while (++t % 12) play(t);
+        Bytes step = play(t);
+        EXPECT_EQ(Bytes(step.end() - 6, step.end()), (Bytes{0x80, before, 0x7F, 0x90, k.sent, 64})) << k.key;
+        before = k.sent;
+    }
+    frame();
+    blitz_struct shown = Dis3(0, skin, 0, 0, 62).draw(0);
+    EXPECT_TRUE(shows(shown.bitmap, panel_place("transpose-display").x, panel_place("transpose-display").y, 25));
+    release_picture(shown.bitmap);
 }
 
 }  // namespace
