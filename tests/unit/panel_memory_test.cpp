@@ -120,6 +120,35 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
     EXPECT_EQ(play(), played);
 }
 
+// Every pattern and the one that plays come back, also where patterns are off; a file of
+// format 1 is pattern 1, the others empty.
+TEST_F(PanelMemoryTest, ThePatternsAndTheOneThatPlaysComeBackAndAnOlderFileIsPatternOne)
+{
+    s().patterns.on = true;
+    s().draw_first_picture();
+    for (int n : {2, 9}) {
+        Pattern& p = s().patterns.bank.patterns[n] = pattern_of_rows(s());
+        p.rows[n % 4].values = {n, 2 * n, 3 * n};
+        p.rows[1].lines[n] = 2;
+    }
+    click(panel_place("pattern-10").x + 7, panel_place("pattern-10").y + 7);
+    drag(s().noteRow.lines.noteFader1, 5);
+    ASSERT_TRUE(save_panel(s(), file));
+    std::string saved = contents(file);
+    EXPECT_EQ(restart(), "");
+    EXPECT_EQ(s().patterns.bank.playing, 9);
+    EXPECT_EQ(s().noteRow.lines.noteDis1.value, 41);
+    EXPECT_EQ(s().lowerControllerRow.lines.valueDis3.value, 27);
+    ASSERT_TRUE(save_panel(s(), file));
+    EXPECT_EQ(contents(file), saved);
+
+    std::ofstream(file) << "kalverosin4-panel 1\nrow note\nnotes d3 c3 c3\nend\n";
+    EXPECT_EQ(restart(), "");
+    EXPECT_EQ(s().patterns.bank.playing, 0);
+    EXPECT_EQ(s().noteRow.lines.noteDis1.value, 38);
+    for (int n = 0; n < PatternCount; ++n) EXPECT_EQ(s().patterns.bank.patterns[n].used, n == 0) << n;
+}
+
 TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)
 {
     struct Case { const char *text, *complaint; int tempo; };
