@@ -128,15 +128,13 @@ TEST_F(PatternsTest, AThousandRandomSwitchesComeOnTheirBarLines)
 TEST_F(PatternsTest, AKeyTransposesTheNoteRowFromItsNextNoteOn)
 {
     struct Key { int listened, channel, key, velocity, note, sent; };
-    const Key keys[] = {{-1, 0, 60, 100, 36, 36}, {-1, 0, 67, 100, 36, 43},  {-1, 0, 72, 0, 36, 43},
-                        {-1, 1, 50, 100, 36, 43}, {-1, 0, 0, 100, 36, 0},    {-1, 0, 10, 9, 36, 10},
-                        {-1, 0, 127, 1, 36, 103}, {-1, 0, 127, 1, 119, 126}, {1, 1, 62, 100, 36, 38},
-                        {1, 0, 70, 100, 36, 38}};
+    const Key keys[] = {{-1, 0, 60, 100, 36, 36}, {-1, 0, 67, 100, 36, 43}, {-1, 0, 72, 0, 36, 43}, {-1, 1, 50, 100, 36, 43},
+                        {-1, 0, 0, 100, 36, 0},   {-1, 0, 10, 9, 36, 10},   {-1, 0, 127, 1, 36, 103},
+                        {-1, 0, 127, 1, 119, 126}, {1, 1, 62, 100, 36, 38}, {1, 0, 70, 100, 36, 38}};
     s().transpose.on = true;
     s().draw_first_picture();
     Pattern usual = pattern_of_rows(s());
-    start(false);
-    long long t = 0;
+    long long t = start(false);
     int before = 36;  // c3
     for (const Key& k : keys) {
         s().transpose.channel = k.listened;
