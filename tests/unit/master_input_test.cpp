@@ -36,10 +36,8 @@ TEST(MasterParser, GivesExactlyTheCompleteMasterMessagesProgramChangesAndNoteOns
         {"\x90\x40\x7F\x41\x00\xB0\x07\x64\xC0\x05\xE0\x00\x40\xF8\x90"s, "note 0/64/127 note 0/65/0 program 0/5 clock "},
         {"\x00\x7F\xF1\x20\xF3\x05\xF6\xF4\xF5\xF7\xF7\x80\xFE\xFF"s, ""},
         {"\xF0"s + std::string(5000, 'U') + "\xF8U\xF7\xF8\xF0\x01\xF2\x00\x01"s, "clock clock position 128 "},
-        {"\xC3\x05\x07\xF8\x7F\x9F\x3C\x64\x40\xF8\x00\x90\x30"s,
-         "program 3/5 program 3/7 clock program 3/127 note 15/60/100 clock note 15/64/0 "},
-        {"\xC1\x02\xF2\x01\x00\x03\xC0\xB0\x07\x03\x05\x06\xC2\xF0\x01\x02\xF7\x04\xD0\x05\x91\x3C"s,
-         "program 1/2 position 1 "},
+        {"\xC3\x05\x07\xF8\x7F\x9F\x3C\x64\x40\xF8\x00\x90\x30"s, "program 3/5 program 3/7 clock program 3/127 note 15/60/100 clock note 15/64/0 "},
+        {"\xC1\x02\xF2\x01\x00\x03\xC0\xB0\x07\x03\x05\x06\xC2\xF0\x01\x02\xF7\x04\xD0\x05\x91\x3C"s, "program 1/2 position 1 "},
     };
     for (const auto& [bytes, messages] : cases) EXPECT_EQ(parsed(bytes, true), messages) << bytes.substr(0, 20);
 }
