@@ -31,7 +31,6 @@ int config_number(const char* section, const char* key, int low, int high, int f
     long number = std::strtol(value, &end, 10);
     if (*end == '\0' && errno == 0 && number >= low && number <= high) return static_cast<int>(number);
     report(Severity::Warning, std::string("[") + section + "] " + key + " = " + value + " is not a number of " +
-                                  std::to_string(low) + " to " + std::to_string(high) + "; it stays " +
-                                  std::to_string(fallback) + ".");
+                                  std::to_string(low) + " to " + std::to_string(high) + "; the default is used.");
     return fallback;
 }

@@ -84,7 +84,7 @@ bool listen_to_master()
     } else if (midi_driver == &midi_capture) {
         if (capture_listen()) reader = capture_read_input;
     } else {
-        report(Severity::Warning, std::string("cannot follow a master's clock: the MIDI driver ") +
+        report(Severity::Warning, std::string("cannot listen to MIDI input: the MIDI driver ") +
                                       (midi_driver ? midi_driver->name : "(none)") +
                                       " reads no MIDI; use the ALSA sequencer or the capture driver.");
     }

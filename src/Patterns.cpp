@@ -226,7 +226,7 @@ void Patterns::refresh(Sequencer& s)
     // A choice left waiting when the rows stopped comes at once.
     if (waiting >= 0 && !s.running()) switch_to(s, waiting);
     take_click(s);
-    ++frames;
+    frames = (frames + 1) % (2 * BlinkFrames);
     BITMAP* faces[] = {nullptr, s.skin.buttonled_out, s.skin.buttonled_off, s.skin.buttonled_on};
     for (int n = 0; n < PatternCount; ++n) {
         int now = look(n);
