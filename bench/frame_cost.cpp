@@ -153,6 +153,20 @@ void BM_BarLineTickSwitching(benchmark::State& state) { bar_line_tick(state, tru
 BENCHMARK(BM_BarLineTick);
 BENCHMARK(BM_BarLineTickSwitching);
 
+// The frame after a switch, which draws the four rows anew (stopped, so that a click switches at once).
+void BM_FrameAfterSwitch(benchmark::State& state)
+{
+    Sequencer& sequencer = panel().sequencer;
+    park_pointer();
+    sequencer.patterns.on = true;
+    for (auto _ : state) {
+        sequencer.patterns.choose(sequencer, (sequencer.patterns.bank.playing + 1) % 2);
+        frame_pass(sequencer);
+    }
+    sequencer.patterns.on = false;
+}
+BENCHMARK(BM_FrameAfterSwitch);
+
 }  // namespace
 
 int main(int argc, char** argv)
