@@ -102,10 +102,11 @@ TEST(PatternTest, AClickAndAProgramChangeChooseThePatternThatPlays)
     constexpr PanelPlace First = panel_place("pattern-1"), Second = panel_place("pattern-2");
     // A pixel of a pattern's button above the pointer's tip.
     auto at = [](const std::vector<unsigned short>& shot, PanelPlace p) { return shot.empty() ? 0 : shot[(p.y + 4) * 640 + p.x + 7]; };
+    std::vector<unsigned short> shown;  // the strip drawn: pattern 1 plays, 2 holds something
+    ASSERT_TRUE(wait_until([&] { return at(shown = program.screenshot(), First) != at(shown, Second); },
+                           std::chrono::seconds(20)));
     // A move made during the start-up pause can reach the program misplaced: one it has seen first.
     ASSERT_TRUE(program.hover(Startstop.x + 7, Startstop.y + 7, Startstop.x, Startstop.y));
-    std::vector<unsigned short> shown = program.screenshot();  // pattern 1 plays, 2 holds something
-    ASSERT_NE(at(shown, First), at(shown, Second));
     EXPECT_TRUE(program.press_until(Second.x, Second.y, [&] { return at(program.screenshot(), Second) == at(shown, First); }));
     auto notes = [&] {
         std::vector<int> keys;
