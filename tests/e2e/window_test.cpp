@@ -118,8 +118,7 @@ TEST(PatternTest, AClickAndAProgramChangeChooseThePatternThatPlays)
     std::ofstream(fifo) << "\xC0\x02" << std::flush;
     ASSERT_TRUE(wait_until([&] { return notes().back() == 40; }, std::chrono::seconds(20))) << program.report();
     std::vector<int> keys = notes();
-    size_t first = std::find(keys.begin(), keys.end(), 40) - keys.begin();
-    EXPECT_EQ(std::count(keys.begin(), keys.begin() + first, 38), first) << "pattern 2 from its start";
+    EXPECT_TRUE(std::all_of(keys.begin(), std::find(keys.begin(), keys.end(), 40), [](int k) { return k == 38; }));
     // A step may be lost to a stalled loop, never a clock: a bar holds 96, the first on its first tick.
     Messages sent = program.captured_messages();
     auto e3 = std::find(sent.begin(), sent.end(), std::vector<int>{0x90, 40, 64});
