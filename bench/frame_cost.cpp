@@ -123,6 +123,50 @@ BENCHMARK(BM_RowModeStep);
 BENCHMARK(BM_RowGateStep);
 BENCHMARK(BM_RowNoteStep);
 
+// The tick on a bar line alone, the bar before it played untimed: with a pattern chosen (patterns on),
+// the tick switches the rows to it; without, it only steps them. Both pass through the main loop.
+void bar_line_tick(benchmark::State& state, bool switching)
+{
+    Sequencer& sequencer = panel().sequencer;
+    park_pointer();
+    sequencer.patterns.on = true;
+    sequencer.cockpit.startstopButton.state = 1;
+    FrameTimer = 0;
+    int t = timerCounter.load();
+    for (auto _ : state) {
+        state.PauseTiming();
+        while (++t % BarTicks != 0) {
+            timerCounter = t;
+            sequencer.pass();
+        }
+        if (switching) sequencer.patterns.choose(sequencer, (sequencer.patterns.bank.playing + 1) % 2);
+        timerCounter = t;
+        state.ResumeTiming();
+        sequencer.pass();
+    }
+    sequencer.cockpit.startstopButton.state = 0;
+    sequencer.patterns.on = false;
+}
+
+void BM_BarLineTick(benchmark::State& state) { bar_line_tick(state, false); }
+void BM_BarLineTickSwitching(benchmark::State& state) { bar_line_tick(state, true); }
+BENCHMARK(BM_BarLineTick);
+BENCHMARK(BM_BarLineTickSwitching);
+
+// The frame after a switch, which draws the four rows anew (stopped, so that a click switches at once).
+void BM_FrameAfterSwitch(benchmark::State& state)
+{
+    Sequencer& sequencer = panel().sequencer;
+    park_pointer();
+    sequencer.patterns.on = true;
+    for (auto _ : state) {
+        sequencer.patterns.choose(sequencer, (sequencer.patterns.bank.playing + 1) % 2);
+        frame_pass(sequencer);
+    }
+    sequencer.patterns.on = false;
+}
+BENCHMARK(BM_FrameAfterSwitch);
+
 }  // namespace
 
 int main(int argc, char** argv)

@@ -5,6 +5,8 @@
 #include <allegro.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 
 const char* config_value(const char* section, const char* key)
@@ -18,4 +20,17 @@ const char* config_value(const char* section, const char* key)
             break;
         }
     return value;
+}
+
+int config_number(const char* section, const char* key, int low, int high, int fallback)
+{
+    const char* value = config_value(section, key);
+    if (!value || !*value) return fallback;
+    char* end = nullptr;
+    errno = 0;
+    long number = std::strtol(value, &end, 10);
+    if (*end == '\0' && errno == 0 && number >= low && number <= high) return static_cast<int>(number);
+    report(Severity::Warning, std::string("[") + section + "] " + key + " = " + value + " is not a number of " +
+                                  std::to_string(low) + " to " + std::to_string(high) + "; the default is used.");
+    return fallback;
 }

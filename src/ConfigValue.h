@@ -6,3 +6,7 @@
 // whitespace followed by # is used all the same (a name may hold a #), and
 // named on stderr.
 const char* config_value(const char* section, const char* key);
+
+// A whole number of low to high; a missing key gives fallback (the default), and
+// so does any other value, which is named on stderr.
+int config_number(const char* section, const char* key, int low, int high, int fallback);

@@ -5,6 +5,8 @@
 #include <allegro.h>
 
 #include "MasterInput.h"
+#include "Patterns.h"
+#include "Transpose.h"
 
 #include <array>
 #include <atomic>
@@ -515,6 +517,14 @@ inline constexpr PanelPlace PanelLayout[] = {
     {"channel-fader", 450, 445},
     {"channel-display", 593, 444},
     {"channel-label", 361, 447},
+    // With patterns or transpose on, a line of their own in the top cockpit; in bars of four.
+    {"pattern-label", 20, 38},
+    {"pattern-1", 80, 36}, {"pattern-2", 95, 36}, {"pattern-3", 110, 36}, {"pattern-4", 125, 36},
+    {"pattern-5", 145, 36}, {"pattern-6", 160, 36}, {"pattern-7", 175, 36}, {"pattern-8", 190, 36},
+    {"pattern-9", 210, 36}, {"pattern-10", 225, 36}, {"pattern-11", 240, 36}, {"pattern-12", 255, 36},
+    {"pattern-13", 275, 36}, {"pattern-14", 290, 36}, {"pattern-15", 305, 36}, {"pattern-16", 320, 36},
+    {"transpose-label", 522, 38},
+    {"transpose-display", 595, 36},
 };
 
 // The place of a named item; where it is used as a constant, a name that is
@@ -558,6 +568,10 @@ struct ConfigOptions {
     bool followClock = false;  // follow_clock: an outside master's clock and transport in
     bool savePower = false;    // save_power: the loop sleeps while playing too
     std::string panelFile;   // remember_panel, panel_file: where the panel is kept; empty when it is not
+    bool patterns = false;     // patterns: sixteen patterns, chosen on the panel and by Program Change
+    int patternChange = 1;     // pattern_change: bars between the lines where a pattern may change
+    bool transpose = false;    // transpose: the note row transposed by a key played
+    int transposeChannel = 0;  // transpose_channel: 1 to 16; 0 is the panel's channel
 };
 ConfigOptions read_options();
 
@@ -619,6 +633,8 @@ public:
     std::string panelFile;  // where the panel is kept between runs; empty: nowhere
     bool followClock;       // ticks and transport from an outside master
     bool savePower = false;  // save_power: playing, sleep until shortly before a tick that sends
+    Patterns patterns;
+    Transpose transpose;
     // Where a master's messages and the time (monotonic nanoseconds) come from
     // while following; tests put their own here.
     bool (*readMaster)(MasterMessage& message);

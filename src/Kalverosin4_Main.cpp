@@ -134,6 +134,10 @@ ConfigOptions read_options()
     options.savePower = read_switch("save_power");
     if (read_switch("remember_panel"))
         options.panelFile = panel_file_path(config_value(OptionsSection, "panel_file"));
+    options.patterns = read_switch("patterns");
+    options.patternChange = config_number(OptionsSection, "pattern_change", 1, 16, 1);
+    options.transpose = read_switch("transpose");
+    options.transposeChannel = config_number(OptionsSection, "transpose_channel", 1, 16, 0);
     return options;
 }
 
@@ -307,6 +311,8 @@ void Sequencer::draw_first_picture()
     draw_row(schirm, gateRow);
     draw_row(schirm, noteRow);
     cockpit.draw_first(schirm, skin);
+    patterns.draw_first(*this);
+    transpose.draw_first(*this);
 }
 
 bool Sequencer::running() { return cockpit.startstopButton.get_state() == 1; }
@@ -314,10 +320,12 @@ bool Sequencer::running() { return cockpit.startstopButton.get_state() == 1; }
 void Sequencer::pass()
 {
     poll_steady_timer();
-    if (followClock)
+    if (followClock) {
         follow_master();
-    else if (running())
-        handle_ticks(timerCounter.load());
+    } else {
+        listen_to_player(*this);
+        if (running()) handle_ticks(timerCounter.load());
+    }
     if (FrameTimer.load() <= 0) return rest_until_due();
     draw_frame();
 }
@@ -333,6 +341,8 @@ void Sequencer::draw_frame()
     refresh_items(schirm, gateRow, RefreshedItems);
     refresh_items(schirm, noteRow, NoteRowRefreshedItems);
     refresh_cockpit();
+    patterns.refresh(*this);
+    transpose.refresh(*this);
 }
 
 // The controller number can be changed only while the transport is stopped.
@@ -426,6 +436,7 @@ void Sequencer::handle_tick(long long t, long long newest)
 {
     // A follower passes its master's clocks on instead.
     if (clockOut && !followClock && t % TicksPerClock == 0) send_realtime(TimingClock);
+    patterns.at_tick(*this, t);
     for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
         if (!due(t, row->rate)) continue;
         int value = row->step();
@@ -437,7 +448,7 @@ void Sequencer::handle_tick(long long t, long long newest)
         int velocity = gateRow.step();
         if (!sends(t, gateRow.rate, newest)) return;
         send_midi(NoteOff + midiChannel, lastNote, 0x7F);
-        lastNote = nextNote;
+        lastNote = transpose.sent(nextNote);
         send_midi(NoteOn + midiChannel, lastNote, velocity);
     }
 }
@@ -536,6 +547,8 @@ void Sequencer::hear(const MasterMessage& message, long long now)
         pass_on(message);
         if (!running()) stand_at(message.sixteenths);
         return;
+    case MasterKind::ProgramChange:
+    case MasterKind::NoteOn: hear_player(*this, message); return;
     }
 }
 
@@ -596,6 +609,8 @@ void Sequencer::pass_on(const MasterMessage& message)
     case MasterKind::SongPosition:
         send_midi(SongPosition, message.sixteenths & 0x7F, message.sixteenths >> 7 & 0x7F);
         return;
+    case MasterKind::ProgramChange:
+    case MasterKind::NoteOn: return;
     }
 }
 
@@ -643,7 +658,12 @@ int run_kalverosin()
         Schirm schirm;
         Sequencer sequencer(schirm, Skin());
         sequencer.clockOut = options.midiClock;
-        sequencer.followClock = options.followClock && listen_to_master();
+        bool listening = (options.followClock || options.patterns || options.transpose) && listen_to_master();
+        sequencer.followClock = options.followClock && listening;
+        sequencer.patterns.on = options.patterns;
+        sequencer.patterns.grid = options.patternChange * BarTicks;
+        sequencer.transpose.on = options.transpose;
+        sequencer.transpose.channel = options.transposeChannel - 1;
         sequencer.panelFile = options.panelFile;
         sequencer.savePower = options.savePower;
         if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr unsigned char SongPositionPointer = 0xF2;
+constexpr unsigned char SystemExclusive = 0xF0;
 // A flood of messages that are not followed must not hold up the main loop's pass.
 constexpr int ReadsPerCall = 64;
 
@@ -32,20 +33,46 @@ bool real_time(unsigned char byte, MasterMessage& message)
     }
 }
 
+// Data bytes of a message by its status; -1 for one that ends at once or runs
+// until the next status (System Exclusive).
+int data_bytes(unsigned char status)
+{
+    switch (status >> 4) {
+    case 0xC:
+    case 0xD: return 1;
+    case 0xF: return status == SongPositionPointer ? 2 : status == 0xF1 || status == 0xF3 ? 1 : -1;
+    default: return 2;
+    }
+}
+
 }  // namespace
 
 bool MasterParser::take(unsigned char byte, MasterMessage& message)
 {
     if (byte >= 0xF8) return real_time(byte, message);
     if (byte >= 0x80) {
-        status = byte;
+        status = data_bytes(byte) < 0 && byte != SystemExclusive ? 0 : byte;
         have = 0;
         return false;
     }
-    if (status != SongPositionPointer) return false;
+    if (status == 0 || status == SystemExclusive) return false;
     data[have++] = byte;
-    if (have < 2) return false;
-    status = 0;  // System Common messages have no running status
+    if (have < data_bytes(status)) return false;
+    have = 0;
+    unsigned char complete = status;
+    if (status >= 0xF0) status = 0;  // System Common messages have no running status
+    return completed(complete, message);
+}
+
+bool MasterParser::completed(unsigned char complete, MasterMessage& message) const
+{
+    int channel = complete & 0x0F;
+    switch (complete & 0xF0) {
+    case 0xC0: message = {MasterKind::ProgramChange, 0, channel, data[0]}; return true;
+    case 0x90: message = {MasterKind::NoteOn, 0, channel, data[0], data[1]}; return true;
+    default: break;
+    }
+    if (complete != SongPositionPointer) return false;
     message = {MasterKind::SongPosition, data[0] | data[1] << 7};
     return true;
 }
@@ -60,7 +87,7 @@ bool listen_to_master()
         if (capture_listen()) reader = capture_read_input;
         inputDescriptors = capture_input_descriptors;
     } else {
-        report(Severity::Warning, std::string("cannot follow a master's clock: the MIDI driver ") +
+        report(Severity::Warning, std::string("cannot listen to MIDI input: the MIDI driver ") +
                                       (midi_driver ? midi_driver->name : "(none)") +
                                       " reads no MIDI; use the ALSA sequencer or the capture driver.");
     }

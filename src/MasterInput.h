@@ -6,24 +6,29 @@
 
 struct pollfd;
 
-enum class MasterKind { Clock, Start, Continue, Stop, SongPosition };
+enum class MasterKind { Clock, Start, Continue, Stop, SongPosition, ProgramChange, NoteOn };
 
 struct MasterMessage {
     MasterKind kind;
     int sixteenths;  // Song Position only: MIDI beats (sixteenth notes) from the start
+    int channel = 0;   // Program Change and Note On: 0 to 15
+    int number = 0;    // the program or the key
+    int velocity = 0;  // Note On only; 0 ends a note
 };
 
-// Raw MIDI bytes to master messages. Whatever arrives (notes and controllers,
-// running status, System Exclusive of any length, a message cut short, bytes
-// that are no MIDI at all) is taken without harm; what is not a master
-// message is dropped. Real-time bytes may stand inside other messages.
+// Raw MIDI bytes to master messages, and the Program Changes and Note Ons a
+// player sends. Whatever arrives (controllers, running status, System
+// Exclusive of any length, a message cut short, bytes that are no MIDI at
+// all) is taken without harm; what is none of these is dropped. Real-time
+// bytes may stand inside other messages.
 class MasterParser {
 public:
     // True when the byte completes a master message, which is then in message.
     bool take(unsigned char byte, MasterMessage& message);
 
 private:
-    unsigned char status = 0;  // of the message being read; 0 when none
+    bool completed(unsigned char complete, MasterMessage& message) const;
+    unsigned char status = 0;  // of the message being read, kept as running status; 0 when none
     int have = 0;              // data bytes of it read so far
     unsigned char data[2] = {};
 };

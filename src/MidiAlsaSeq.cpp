@@ -230,7 +230,7 @@ bool alsa_seq_listen()
 {
     if (client.decoder) return true;
     if (!client.seq) {
-        report(Severity::Warning, "cannot follow a master's clock: the ALSA sequencer client is not open");
+        report(Severity::Warning, "cannot listen to MIDI input: the ALSA sequencer client is not open");
         return false;
     }
     snd_midi_event_t* decoder = nullptr;

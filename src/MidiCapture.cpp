@@ -96,7 +96,7 @@ bool capture_listen()
     close_input();
     const char* path = config_value("sound", "capture_input");
     if (!path || !*path) {
-        report(Severity::Warning, "the MIDI capture driver follows no master: name its input with capture_input "
+        report(Severity::Warning, "the MIDI capture driver hears no MIDI input: name it with capture_input "
                                   "in the [sound] section of allegro.cfg.");
         return false;
     }

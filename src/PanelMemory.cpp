@@ -1,9 +1,11 @@
 // The panel kept between runs. The file is plain text, one setting per line,
 // written as the panel shows it, so that a user can read and edit it:
 //
-//   kalverosin4-panel 1
+//   kalverosin4-panel 2
 //   speed 120
 //   channel 1
+//   playing 1
+//   pattern 1                                 (each pattern that holds something)
 //   row upper-controller
 //   rate 16
 //   step 1
@@ -13,7 +15,11 @@
 //   controller 1
 //   values 64 64 64
 //   ...
+//   pattern 2
+//   ...
 //   end
+//
+// A file of format 1 has no pattern lines: its rows are pattern 1.
 #include "PanelMemory.h"
 
 #include "Kalverosin4.h"
@@ -40,7 +46,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* Heading = "kalverosin4-panel";
-constexpr int Format = 1;
+constexpr int Format = 2;
 constexpr const char* NoteNames[] = {"c", "cis", "d", "dis", "e", "f", "fis", "g", "gis", "a", "ais", "b"};
 constexpr const char* Directions[] = {"backward", "pingpong", "forward"};
 constexpr int Lines = 3;
@@ -107,29 +113,32 @@ std::array<RowView, 4> row_views(Sequencer& s)
 
 std::string note_name(int note) { return NoteNames[note % 12] + std::to_string(note / 12); }
 
-void write_row(std::ostream& out, const RowView& row)
+void write_row(std::ostream& out, const RowView& view, const RowPattern& row)
 {
-    out << "\nrow " << row.name << "\nrate " << (1 << row.rateFader->value) << "\nstep " << row.stepFader->value
-        << "\ndirect " << Directions[std::clamp(row.directFader->value, 0, 2)] << "\nloop " << row.loopBar->start
-        << ' ' << row.loopBar->end << "\nsteps";
-    for (But3& button : *row.stepButtons) out << ' ' << 3 - button.state;
-    if (row.controllerFader) out << "\ncontroller " << row.controllerFader->value;
-    out << '\n' << row.linesKey;
-    for (int line = 0; line < Lines; ++line) {
-        int value = row.lineFaders[line]->value;
-        if (row.octaveFaders[line]) value += 12 * row.octaveFaders[line]->value;
-        out << ' ' << (row.octaveFaders[line] ? note_name(value) : std::to_string(value));
-    }
+    out << "\nrow " << view.name << "\nrate " << (1 << row.rate) << "\nstep " << row.step << "\ndirect "
+        << Directions[std::clamp(row.direct, 0, 2)] << "\nloop " << row.loopStart << ' ' << row.loopEnd << "\nsteps";
+    for (int line : row.lines) out << ' ' << 3 - line;
+    if (view.controllerFader) out << "\ncontroller " << row.controller;
+    out << '\n' << view.linesKey;
+    for (int value : row.values) out << ' ' << (view.octaveFaders[0] ? note_name(value) : std::to_string(value));
     out << '\n';
 }
 
+// Every pattern that holds something; the one that plays as the rows hold it.
 std::string panel_text(Sequencer& s)
 {
     std::ostringstream out;
+    PatternBank bank = s.patterns.bank;
+    bank.patterns[bank.playing] = pattern_of_rows(s);
     out << "# Kalverosin 4 keeps its panel here: one setting per line, as the panel shows it.\n"
         << Heading << ' ' << Format << "\nspeed " << s.cockpit.tempo() << "\nchannel " << s.cockpit.channelFader.value
-        << '\n';
-    for (const RowView& row : row_views(s)) write_row(out, row);
+        << "\nplaying " << bank.playing + 1 << '\n';
+    std::array<RowView, 4> views = row_views(s);
+    for (int n = 0; n < PatternCount; ++n) {
+        if (!bank.patterns[n].used) continue;
+        out << "\npattern " << n + 1 << '\n';
+        for (int r = 0; r < 4; ++r) write_row(out, views[r], bank.patterns[n].rows[r]);
+    }
     out << "\nend\n";
     return out.str();
 }
@@ -193,7 +202,7 @@ bool note_number(const std::string& text, int& out)
 // Takes one setting; the reason when it cannot.
 class PanelReader {
 public:
-    explicit PanelReader(Sequencer& s) : sequencer(s), views(row_views(s)) {}
+    explicit PanelReader(Sequencer& s) : sequencer(s), views(row_views(s)), usual(pattern_of_rows(s)) {}
 
     std::string take(const std::vector<std::string>& w)
     {
@@ -201,6 +210,8 @@ public:
         size_t args = w.size() - 1;
         if (key == "speed" && args == 1) return take_speed(w[1]);
         if (key == "channel" && args == 1) return take_channel(w[1]);
+        if (key == "playing" && args == 1) return take_playing(w[1]);
+        if (key == "pattern" && args == 1) return take_pattern(w[1]);
         if (key == "row" && args == 1) return select_row(w[1]);
         if (!row) return key + " stands before the first row line";
         if (key == "rate" && args == 1) return take_rate(w[1]);
@@ -215,10 +226,49 @@ public:
         return "\"" + join(w) + "\" is not a setting of the " + row->name + " row";
     }
 
+    // The patterns read into the bank; the one that plays into the rows.
+    void finish()
+    {
+        keep_pattern();
+        PatternBank& bank = sequencer.patterns.bank;
+        bank.playing = playing;
+        put_in_rows(sequencer, bank.patterns[playing].used ? bank.patterns[playing] : usual);
+        bank.patterns[playing].used = true;
+    }
+
 private:
     Sequencer& sequencer;
     std::array<RowView, 4> views;
     RowView* row = nullptr;
+    Pattern usual;         // the rows as they start
+    int reading = 0;       // the pattern the rows are read into; -1 after a bad pattern line
+    bool rowsRead = false;
+    int playing = 0;
+
+    // The rows are read as the panel would show them, then kept in the bank.
+    void keep_pattern()
+    {
+        if (reading >= 0 && rowsRead) sequencer.patterns.bank.patterns[reading] = pattern_of_rows(sequencer);
+        put_in_rows(sequencer, usual);
+        rowsRead = false;
+        row = nullptr;
+    }
+
+    std::string take_playing(const std::string& text)
+    {
+        int n = 0;
+        if (!number_in(text, 1, PatternCount, n)) return "playing " + text + " is not a pattern of 1 to 16";
+        playing = n - 1;
+        return "";
+    }
+
+    std::string take_pattern(const std::string& text)
+    {
+        keep_pattern();
+        int n = 0;
+        reading = number_in(text, 1, PatternCount, n) ? n - 1 : -1;
+        return reading < 0 ? "pattern " + text + " is not a pattern of 1 to 16" : "";
+    }
 
     static std::string join(const std::vector<std::string>& w)
     {
@@ -254,6 +304,7 @@ private:
         for (RowView& view : views)
             if (name == view.name) {
                 row = &view;
+                rowsRead = true;
                 return "";
             }
         row = nullptr;
@@ -501,6 +552,7 @@ bool take_panel_text(Sequencer& sequencer, const std::string& path, const std::s
         else if (std::string problem = reader.take(w); !problem.empty()) fault(problem);
     }
     if (!faulty && !ended) fault(headed ? "the file ends early: it has no end line" : "the file is empty");
+    if (headed) reader.finish();
     return !faulty;
 }
 

@@ -63,7 +63,7 @@ void Sequencer::rest_until_due()
         long long sends = next_byte_deadline();
         until = sends < 0 ? -1 : std::min(until, sends - WakeAhead);
     }
-    if (until >= 0) rest_until(until, followClock);
+    if (until >= 0) rest_until(until, followClock || patterns.on || transpose.on);
 }
 
 // When the next tick that sends a byte is due (monotonic nanoseconds); -1 when

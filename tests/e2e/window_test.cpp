@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <sys/stat.h>
@@ -116,6 +117,48 @@ TEST(DesktopTest, SpaceAndClicksWithoutLengthPlayStopAndExit)
     program.click();
     EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0) << program.report();
     EXPECT_EQ(sweeps(), 3);
+}
+
+// Patterns kept in the panel file: a click on pattern-2 while stopped plays it from the start; a Program
+// Change through the capture input chooses pattern 3, which comes at a bar line; the file keeps it.
+TEST(PatternTest, AClickAndAProgramChangeChooseThePatternThatPlays)
+{
+    char pattern[] = "/tmp/kalverosin-patterns-XXXXXX";
+    const std::string dir = mkdtemp(pattern), fifo = dir + "/input", panel = dir + "/panel";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(panel) << "kalverosin4-panel 2\nplaying 1\npattern 2\nrow note\nnotes d3 d3 d3\n"
+                            "pattern 3\nrow note\nnotes e3 e3 e3\nend\n";
+    Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\npatterns = yes\nmidi_clock = yes\nremember_panel = yes\n"
+                        "panel_file = " + panel + "\n");
+    ASSERT_NE(program.find_window(), 0ul) << program.report();
+    constexpr PanelPlace First = panel_place("pattern-1"), Second = panel_place("pattern-2");
+    // A pixel of a pattern's button above the pointer's tip.
+    auto at = [](const std::vector<unsigned short>& shot, PanelPlace p) { return shot.empty() ? 0 : shot[(p.y + 4) * 640 + p.x + 7]; };
+    std::vector<unsigned short> shown;  // the strip drawn: pattern 1 plays, 2 holds something
+    ASSERT_TRUE(wait_until([&] { return at(shown = program.screenshot(), First) != at(shown, Second); },
+                           std::chrono::seconds(20)));
+    // A move made during the start-up pause can reach the program misplaced: one it has seen first.
+    ASSERT_TRUE(program.hover(Startstop.x + 7, Startstop.y + 7, Startstop.x, Startstop.y));
+    shown = program.screenshot();  // the program draws its pointer: now far from the strip
+    EXPECT_TRUE(program.press_until(Second.x, Second.y, [&] { return at(program.screenshot(), Second) != at(shown, Second); }));
+    auto notes = [&] {
+        std::vector<int> keys;
+        for (const std::vector<int>& m : program.captured_messages()) if (m[0] == 0x90) keys.push_back(m[1]);
+        return keys;
+    };
+    EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y, [&] { return notes().size() >= 2; }));
+    std::ofstream(fifo) << "\xC0\x02" << std::flush;
+    ASSERT_TRUE(wait_until([&] { return notes().back() == 40; }, std::chrono::seconds(20))) << program.report();
+    std::vector<int> keys = notes();
+    EXPECT_TRUE(std::all_of(keys.begin(), std::find(keys.begin(), keys.end(), 40), [](int k) { return k == 38; }));
+    // A step may be lost to a stalled loop, never a clock: a bar holds 96, the first on its first tick.
+    Messages sent = program.captured_messages();
+    auto e3 = std::find(sent.begin(), sent.end(), std::vector<int>{0x90, 40, 64});
+    EXPECT_EQ((std::count(sent.begin(), e3, std::vector<int>{0xF8}) - 1) % 96, 0);
+    EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << program.report();
+    std::ifstream kept(panel);
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(kept), {}).find("\nplaying 3\n"), std::string::npos);
+    fs::remove_all(dir);
 }
 
 // Whether the program itself, not the shell before it, holds a signal back or has its handler for it.

@@ -175,7 +175,7 @@ TEST_F(AlsaSeqDriver, ListensOnAnInputPortOnlyWhenFollowing)
     std::string complaint = stderr_of([] { EXPECT_TRUE(listen_to_master()); });
     std::vector<MasterKind> kinds;
     while (next_master_message(m)) kinds.push_back(m.kind);
-    EXPECT_EQ(kinds, (std::vector<MasterKind>{MasterKind::Clock, MasterKind::Start}));
+    EXPECT_EQ(kinds, (std::vector<MasterKind>{MasterKind::NoteOn, MasterKind::Clock, MasterKind::Start}));
     EXPECT_EQ(calls, (Lines{"port MIDI In subscribable, MIDI", "from 130:0 to 3"}));
     EXPECT_NE(complaint.find("MIDI input from \"Synth:0\": Operation not permitted"), std::string::npos) << complaint;
 }

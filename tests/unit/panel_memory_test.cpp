@@ -120,6 +120,23 @@ TEST_F(PanelMemoryTest, APatternMadeWithThePointerComesBackInTheNextRun)
     EXPECT_EQ(play(), played);
 }
 
+// Every pattern and the one that plays come back, also where patterns are off.
+TEST_F(PanelMemoryTest, ThePatternsAndTheOneThatPlaysComeBack)
+{
+    s().patterns.on = true;
+    s().draw_first_picture();
+    for (int n : {2, 9}) (s().patterns.bank.patterns[n] = pattern_of_rows(s())).rows[n % 4].values = {n, 2 * n, 3 * n};
+    click(panel_place("pattern-10").x + 7, panel_place("pattern-10").y + 7);
+    drag(s().noteRow.lines.noteFader1, 5);
+    ASSERT_TRUE(save_panel(s(), file));
+    std::string saved = contents(file);
+    EXPECT_EQ(restart(), "");
+    EXPECT_EQ(s().patterns.bank.playing, 9);
+    EXPECT_EQ(s().noteRow.lines.noteDis1.value, 41);
+    ASSERT_TRUE(save_panel(s(), file));
+    EXPECT_EQ(contents(file), saved);
+}
+
 TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveStartsAsUsual)
 {
     struct Case { const char *text, *complaint; int tempo; };
@@ -129,7 +146,9 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"kalverosin4-panel 1\nspeed 90\nrow note\n", "line 3: the file ends early", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes h4 c3 c3\nend\n", "line 4: h4 is not a note", 90},
         {"kalverosin4-panel 1\nspeed 90\nrow note\nnotes c3 c c3\nend\n", "line 4: c is not a note", 90},
-        {"kalverosin4-panel 2\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
+        {"kalverosin4-panel 3\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
+        {"kalverosin4-panel 2\nspeed 90\npattern 17\nend\n", "line 3: pattern 17 is not a pattern of 1 to 16", 90},
+        {"kalverosin4-panel 2\nspeed 90\nplaying 0\nend\n", "line 3: playing 0 is not a pattern", 90},
         {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
         {"", "line 1: the file is empty", 120},
     };
@@ -191,6 +210,7 @@ TEST_F(PanelMemoryTest, AFileWrittenByHandBehindASymbolicLinkSetsTheRowsItNamesA
     EXPECT_EQ(s().lowerControllerRow.lines.controllerDis.value, 9);
     EXPECT_EQ(s().lowerControllerRow.lines.valueDis3.value, 3);
     EXPECT_EQ(s().upperControllerRow.lines.valueDis3.value, 64);
+    EXPECT_TRUE(s().patterns.bank.playing == 0 && !s().patterns.bank.patterns[1].used) << "format 1: pattern 1 alone";
     s().cockpit.channelFader.set(5);
     ASSERT_TRUE(save_panel(s(), file));
     EXPECT_NE(contents(target).find("channel 5\n"), std::string::npos) << contents(target);
