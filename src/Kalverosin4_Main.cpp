@@ -91,8 +91,9 @@ void init()
         report(Severity::Warning, std::string("cannot start the sound system (") + allegro_error +
                                       "): no MIDI will be sent." + (alsaSaid.empty() ? "" : " ALSA said: " + alsaSaid));
     // The main loop polls: it sees its own deadlines the moment they pass.
-    run_on_main_loop(timerCounter_Updater);
-    run_on_main_loop(FrameTimerUpdater);
+    // After a stall, ticks more than a beat behind and every frame but one are skipped.
+    run_on_main_loop(timerCounter_Updater, TicksPerBeat);
+    run_on_main_loop(FrameTimerUpdater, 1);
     install_int_ex(timerCounter_Updater, tick_period(init_tempo));
     install_int_ex(FrameTimerUpdater, BPS_TO_TIMER(FrameRate));
 }

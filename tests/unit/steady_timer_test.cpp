@@ -94,6 +94,23 @@ TEST(SteadyTimer, EachDeadlineIsTakenByOneThreadOnly)
     EXPECT_EQ(deadline.next(now.load()), due);
 }
 
+// A process stopped for longer than the deadline's 40 bits count (10 days), a
+// week, years: at once only the newest deadlines owed are called for.
+TEST(SteadyTimer, AfterAnyStopOnlyTheNewestDeadlinesAreOwed)
+{
+    constexpr std::uint64_t P = 12428, Gaps[] = {(1ull << 39) + 1, (1ull << 40) + 50, 1ull << 45};
+    for (std::uint64_t gap : Gaps)
+        for (std::uint64_t mostOwed : {1, 48}) {
+            Deadline deadline;
+            deadline.start(1000, P);
+            std::uint64_t now = 1000 + gap, taken = 0;
+            while (deadline.claim(now, mostOwed)) ++taken;
+            EXPECT_EQ(taken, mostOwed) << gap;
+            EXPECT_GT(deadline.next(now), now);
+            EXPECT_LE(deadline.next(now), now + P);
+        }
+}
+
 TEST(SteadyTimer, KeepsTheProgrammedPeriodOverTenSeconds)
 {
     install_steady_timer();
@@ -141,6 +158,28 @@ TEST(SteadyTimer, TheLibrarysCallbacksRunAtOrdinaryPriorityAndRemovalWaitsForARu
     remove_int(Library::run);
     EXPECT_EQ(Library::finished, 1);
     EXPECT_TRUE(Own::policy != SCHED_FIFO || Library::policy == SCHED_OTHER) << "at real-time priority";
+}
+
+std::atomic<int> selfRemovals{0}, callsAfter{0};
+void remove_self()
+{
+    if (selfRemovals.load()) ++callsAfter;
+    remove_int(remove_self);
+    ++selfRemovals;
+}
+
+// A callback that removes itself is not waited for by itself, and is not
+// called again; a period the deadline cannot hold is refused, not cut short.
+TEST(SteadyTimer, ACallbackRemovesItselfAndTooLongAPeriodIsRefused)
+{
+    install_steady_timer();
+    run_on_main_loop(remove_self);
+    EXPECT_LT(install_int_ex(remove_self, Deadline::LongestPeriod + 1), 0);
+    install_int_ex(remove_self, 100);
+    for (int waited = 0; selfRemovals == 0 && waited < 5000; ++waited) rest(1);
+    rest(20);
+    EXPECT_EQ(selfRemovals, 1);
+    EXPECT_EQ(callsAfter, 0);
 }
 
 }  // namespace
