@@ -17,7 +17,36 @@ constexpr int SongPosition = 0xF2;
 constexpr int TicksPerClock = TicksPerBeat / 24;
 constexpr int ClocksPerSixteenth = 6;
 
-constexpr long long VanishedAfter = 500000000;  // ns without a clock while running
+constexpr long long VanishedAfter = 500000000;  // ns without a clock while running, at least
+constexpr long long SlowestClock = 10000000000;  // ns between two clocks of a master at 0.25 BPM
+// A flood from the master must leave every pass its frame, the pointer and EXIT.
+constexpr int MessagesPerPass = 32;
+
+// The number of ticks before `ticks` on which a row of that rate steps.
+long long steps_before(long long ticks, int rate) { return (ticks + rate - 1) / rate; }
+
+// A row stepped n times, at a cost bounded whatever n: its motion repeats,
+// so once a place and direction come again, the rest is that cycle's remainder.
+// Returns the value of the last step, 0 for none.
+template <class Row>
+int step_times(Row& row, long long n)
+{
+    constexpr int Remembered = 2 * (StepsPerRow + 1);
+    std::array<std::pair<int, int>, Remembered> seen;
+    int value = 0;
+    for (long long i = 0; i < n; ++i) {
+        std::pair<int, int> place{row.loopBar.current, row.forward};
+        int at = static_cast<int>(std::min<long long>(i, Remembered));
+        int before = static_cast<int>(std::find(seen.begin(), seen.begin() + at, place) - seen.begin());
+        if (before < at) {
+            for (long long left = (n - i) % (i - before); left > 0; --left) value = row.step();
+            return value;
+        }
+        if (i < Remembered) seen[i] = place;
+        value = row.step();
+    }
+    return value;
+}
 
 }  // namespace
 
@@ -25,7 +54,7 @@ void MasterClock::heard(long long now)
 {
     long long interval = now - lastHeard;
     lastHeard = now;
-    if (interval <= 0 || interval > VanishedAfter) return;
+    if (interval <= 0 || interval > SlowestClock) return;
     std::move(intervals.begin(), intervals.end() - 1, intervals.begin() + 1);
     intervals[0] = interval;
     kept = std::min(kept + 1, Kept);
@@ -34,21 +63,35 @@ void MasterClock::heard(long long now)
     median = sorted[kept / 2];
 }
 
-// Every message of the master is read at the start of the pass; then the odd
-// tick between two clocks is played once the time has come.
+// The master's messages are read at the start of the pass, a bounded number
+// of them. The clocks read together are played as owed ticks are on the
+// internal clock: each row moves to its place and sends only its newest step,
+// and nothing while more input waits. Then the odd tick between two clocks is
+// played once the time has come.
 void Sequencer::follow_master()
 {
     long long now = clockNow();
     MasterMessage message;
-    while (readMaster(message)) hear(message, now);
-    if (!running() || awaitingClock) return;
+    int read = 0;
+    for (; read < MessagesPerPass && readMaster(message); ++read) {
+        if (message.kind != MasterKind::Clock) play_heard_clocks(true);
+        hear(message, now);
+    }
+    bool waiting = read == MessagesPerPass;
+    play_heard_clocks(!waiting);
+    if (!running() || awaitingClock || waiting) return;
     long long interval = masterClock.interval();
     if (nextClock > 0 && interval > 0 && now >= masterClock.last() + interval / 2) play_up_to(2 * nextClock - 1);
     // A master that stops sending clocks leaves no note sounding; the rows wait where they stand.
-    if (!silenced && masterClock.last() != 0 && now - masterClock.last() > VanishedAfter) {
+    if (!silenced && masterClock.last() != 0 && now - masterClock.last() > std::max(VanishedAfter, 2 * interval)) {
         send_midi(NoteOff + midiChannel, lastNote, 0x7F);
         silenced = true;
     }
+}
+
+void Sequencer::play_heard_clocks(bool sending)
+{
+    if (running()) play_up_to(2 * nextClock - 2, sending);
 }
 
 void Sequencer::hear(const MasterMessage& message, long long now)
@@ -62,6 +105,8 @@ void Sequencer::hear(const MasterMessage& message, long long now)
     case MasterKind::Continue:
         pass_on(message);
         if (running()) return;
+        // Stopped from the panel, the rows went back to no place: they go on where the master does.
+        place_rows(playTick + 1);
         cockpit.startstopButton.state = 1;
         awaitingClock = true;
         return;
@@ -76,7 +121,7 @@ void Sequencer::hear(const MasterMessage& message, long long now)
     }
 }
 
-// The clock goes on first; then an odd tick not played yet, and the clock's own.
+// The clock goes on at once; its tick is played with the others read in the pass.
 void Sequencer::hear_clock(long long now)
 {
     pass_on({MasterKind::Clock, 0});
@@ -84,15 +129,14 @@ void Sequencer::hear_clock(long long now)
     silenced = false;
     if (!running()) return;
     awaitingClock = false;
-    play_up_to(2 * nextClock);
     ++nextClock;
 }
 
-void Sequencer::play_up_to(long long tick)
+void Sequencer::play_up_to(long long tick, bool sending)
 {
     if (tick <= dueTick) return;
     dueTick = tick;
-    handle_ticks(static_cast<int>(dueTick));
+    handle_ticks(static_cast<int>(dueTick), sending);
 }
 
 void Sequencer::start_from_master()
@@ -110,12 +154,24 @@ void Sequencer::stop_from_master()
 }
 
 // Where every row would stand, and which note the note row would hold, after
-// playing that far from the start; nothing is sent.
+// playing the ticks before `ticks` from the start; nothing is sent.
+void Sequencer::place_rows(long long ticks)
+{
+    for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
+        row->ready();
+        step_times(*row, steps_before(ticks, row->rate));
+    }
+    noteRow.ready();
+    if (long long steps = steps_before(ticks, noteRow.rate)) nextNote = step_times(noteRow, steps);
+    gateRow.ready();
+    step_times(gateRow, steps_before(ticks, gateRow.rate));
+}
+
 void Sequencer::stand_at(long long sixteenths)
 {
     rows_to_start();
     long long ticks = sixteenths * ClocksPerSixteenth * TicksPerClock;
-    for (long long t = 0; t < ticks; ++t) handle_tick(t, LLONG_MAX);
+    place_rows(ticks);
     playTick = ticks - 1;
     timerCounter_last = static_cast<int>(playTick);
     dueTick = playTick;

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 
 // ===========================================================================
@@ -392,7 +393,8 @@ constexpr int TicksPerClock = TicksPerBeat / 24;
 // from the start in 64 bits, so the rows keep their phase across the wrap.
 // Owed ticks are played in order, so that every row keeps its place; more than
 // a beat behind, the clock jumps to the present instead of racing through the past.
-void Sequencer::handle_ticks(int t)
+// Not sending, the rows only move.
+void Sequencer::handle_ticks(int t, bool sending)
 {
     unsigned owed = static_cast<unsigned>(t) - static_cast<unsigned>(timerCounter_last);
     if (owed == 0) return;
@@ -400,7 +402,7 @@ void Sequencer::handle_ticks(int t)
     long long newest = playTick + owed;
     long long first = owed <= static_cast<unsigned>(TicksPerBeat) ? playTick + 1 : newest;
     playTick = newest;
-    for (long long tick = first; tick <= newest; ++tick) handle_tick(tick, newest);
+    for (long long tick = first; tick <= newest; ++tick) handle_tick(tick, sending ? newest : LLONG_MAX);
 }
 
 namespace {
@@ -475,7 +477,7 @@ void Sequencer::exit_program()
 
 void Sequencer::remember_panel()
 {
-    if (!panelFile.empty()) save_panel(*this, panelFile);
+    if (!panelFile.empty()) save_panel_in_background(*this, panelFile);
 }
 
 void Sequencer::all_notes_off()
@@ -525,6 +527,7 @@ int run_kalverosin()
     } catch (const SkinError& error) {
         report(Severity::Fatal, error.what());
     }
+    finish_panel_saves();
     allegro_exit();
     end_by_noted_signal();
     return EXIT_SUCCESS;

@@ -62,7 +62,8 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
 }
 
 // The real program following a master that writes to its capture input: the
-// Start and clocks play the steps, every sixth clock one; the Stop sweeps.
+// Start and clocks play the steps, every sixth clock one; the Stop sweeps. The
+// master waits for each step to leave: clocks read together send only the newest.
 TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
 {
     char pattern[] = "/tmp/kalverosin-master-XXXXXX";
@@ -75,6 +76,10 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     for (int clock = 0; clock < 60; ++clock) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the master's tempo: 500 BPM
         master << '\xF8' << std::flush;
+        if (clock % 6 == 0) {
+            ASSERT_TRUE(wait_until([&] { return program.captured_messages().size() >= 4u * (clock / 6 + 1); },
+                                   std::chrono::seconds(20)));
+        }
     }
     master << '\xFC' << std::flush;
     ASSERT_TRUE(wait_until([&] { return find_sweep(program.captured_messages(), 0) >= 0; }, std::chrono::seconds(20)));

@@ -78,7 +78,7 @@ protected:
         int n = 0;
         for (Fader* line : lines) drag(*line, std::min(line->max, 10 * seed + 3 * n++));
     }
-    // STARTSTOP, four beats of ticks, STARTSTOP: the bytes sent.
+    // STARTSTOP, four beats of ticks, STARTSTOP and its save written: the bytes sent.
     std::vector<int> play()
     {
         MidiRecorder::clear();
@@ -87,6 +87,7 @@ protected:
         std::vector<int> sent = MidiRecorder::bytes;
         for (int i = 0; i <= lockframes; ++i) frame();
         click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
+        finish_panel_saves();
         return sent;
     }
 };
