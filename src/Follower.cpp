@@ -132,11 +132,15 @@ void Sequencer::hear_clock(long long now)
     ++nextClock;
 }
 
+// Every tick up to this one in order, so that each row keeps the master's
+// place (a pass reads a bounded number of clocks, so this is bounded too); of
+// each row only the newest step is sent, and nothing when not sending.
 void Sequencer::play_up_to(long long tick, bool sending)
 {
     if (tick <= dueTick) return;
-    dueTick = tick;
-    handle_ticks(static_cast<int>(dueTick), sending);
+    for (long long t = dueTick + 1; t <= tick; ++t) handle_tick(t, sending ? tick : LLONG_MAX);
+    dueTick = playTick = tick;
+    timerCounter_last = static_cast<int>(tick);
 }
 
 void Sequencer::start_from_master()

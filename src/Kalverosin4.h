@@ -628,7 +628,7 @@ public:
 
 private:
     long long playTick;  // ticks since the transport started
-    void handle_ticks(int counter, bool sending = true);
+    void handle_ticks(int counter);
     void handle_tick(long long t, long long newest);
     void draw_frame();
     void refresh_controller_row(Row_Mode& row);

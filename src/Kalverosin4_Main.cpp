@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <climits>
 #include <cstring>
 
 // ===========================================================================
@@ -393,8 +392,7 @@ constexpr int TicksPerClock = TicksPerBeat / 24;
 // from the start in 64 bits, so the rows keep their phase across the wrap.
 // Owed ticks are played in order, so that every row keeps its place; more than
 // a beat behind, the clock jumps to the present instead of racing through the past.
-// Not sending, the rows only move.
-void Sequencer::handle_ticks(int t, bool sending)
+void Sequencer::handle_ticks(int t)
 {
     unsigned owed = static_cast<unsigned>(t) - static_cast<unsigned>(timerCounter_last);
     if (owed == 0) return;
@@ -402,7 +400,7 @@ void Sequencer::handle_ticks(int t, bool sending)
     long long newest = playTick + owed;
     long long first = owed <= static_cast<unsigned>(TicksPerBeat) ? playTick + 1 : newest;
     playTick = newest;
-    for (long long tick = first; tick <= newest; ++tick) handle_tick(tick, sending ? newest : LLONG_MAX);
+    for (long long tick = first; tick <= newest; ++tick) handle_tick(tick, newest);
 }
 
 namespace {

@@ -131,10 +131,12 @@ TEST(SteadyTimer, KeepsTheProgrammedPeriodOverTenSeconds)
 template <int Kind>
 struct Slow {
     static inline std::atomic<int> calls{0}, finished{0}, policy{-1};
+    static inline pthread_t thread;
     static void run()
     {
         if (calls++ == 0) {
             policy = sched_getscheduler(0);
+            thread = pthread_self();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         finished = 1;
@@ -143,7 +145,8 @@ struct Slow {
 
 // A callback of the program's own (0) and one of the library's (1), as
 // show_mouse installs the pointer's redraw: the library's never runs at
-// real-time priority, and once remove_int returns, neither is running.
+// real-time priority (nor on the thread that may have it), and once remove_int
+// returns, neither is running.
 TEST(SteadyTimer, TheLibrarysCallbacksRunAtOrdinaryPriorityAndRemovalWaitsForARunningOne)
 {
     install_steady_timer();
@@ -158,6 +161,7 @@ TEST(SteadyTimer, TheLibrarysCallbacksRunAtOrdinaryPriorityAndRemovalWaitsForARu
     remove_int(Library::run);
     EXPECT_EQ(Library::finished, 1);
     EXPECT_TRUE(Own::policy != SCHED_FIFO || Library::policy == SCHED_OTHER) << "at real-time priority";
+    EXPECT_FALSE(pthread_equal(Own::thread, Library::thread)) << "on the real-time thread";
 }
 
 std::atomic<int> selfRemovals{0}, callsAfter{0};
