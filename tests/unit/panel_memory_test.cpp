@@ -27,6 +27,8 @@ std::string contents(const std::string& path)
     return text.str();
 }
 
+int (*const rename_no_replace_of_the_system)(const char*, const char*) = renameNoReplace;
+
 class PanelMemoryTest : public SequencerTest {
 protected:
     fs::path dir;
@@ -147,6 +149,36 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         fs::remove(file + ".bad.1");
     }
     EXPECT_EQ(contents(file + ".bad"), "kept aside before");
+}
+
+int refused = 0;  // what renameat2 says here: 0 for nothing, it works
+int refusing_rename(const char* from, const char* to)
+{
+    errno = refused;
+    return refused ? -1 : rename_no_replace_of_the_system(from, to);
+}
+
+// A bad file is kept aside without replacing any name, also where renameat2 is
+// refused; where it cannot be kept aside, it is left as it is and the panel is
+// not kept there, so that no save writes over it.
+TEST_F(PanelMemoryTest, ABadFileIsNeverWrittenOverEvenWhereItCannotBeKeptAside)
+{
+    struct Case { int refused, taken; const char* keptAs; };
+    const Case cases[] = {{ENOSYS, 1, ".bad.1"}, {EPERM, 0, ".bad"}, {0, 1000, nullptr}, {EINVAL, 1000, nullptr}};
+    for (const Case& c : cases) {
+        refused = c.refused;
+        renameNoReplace = refusing_rename;
+        for (int n = 0; n < c.taken; ++n) std::ofstream(file + ".bad" + (n ? "." + std::to_string(n) : "")) << n;
+        std::ofstream(file) << "not a panel";
+        std::string said = restart();
+        renameNoReplace = rename_no_replace_of_the_system;
+        EXPECT_EQ(keepable, c.keptAs != nullptr) << said;
+        EXPECT_EQ(contents(c.keptAs ? file + c.keptAs : file), "not a panel") << said;
+        EXPECT_EQ(said.find("panel is not kept there") != std::string::npos, !c.keptAs) << said;
+        for (int n = 0; n < c.taken; ++n) EXPECT_EQ(contents(file + ".bad" + (n ? "." + std::to_string(n) : "")), std::to_string(n));
+        fs::remove_all(dir / "state");
+        fs::create_directory(dir / "state");
+    }
 }
 
 // Anything but a regular file of at most 64 KiB is named and left as it is, at
