@@ -14,7 +14,9 @@
 #include <fstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -89,6 +91,40 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
         EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
                   (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, 0x24, 0x7F}, {0x90, 0x24, 0x40}})) << i;
     fs::remove_all(fs::path(fifo).parent_path());
+}
+
+// A master that floods the capture input (clocks, Song Positions, any bytes, as
+// fast as the FIFO takes them) leaves every pass its frame and its look at the
+// signals: EXIT and SIGTERM end the program the orderly way.
+TEST(FollowTest, AFloodFromTheMasterLeavesExitAndSigtermTheirTurn)
+{
+    signal(SIGPIPE, SIG_IGN);  // the flood ends with the program
+    std::string positions, noise(4096, 0);
+    while (positions.size() < 4096) positions += "\xF2\x7F\x7F";
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
+    const std::tuple<const char*, std::string, bool> cases[] = {
+        {"clocks", "\xFA" + std::string(4095, '\xF8'), false}, {"song positions", positions, true}, {"any bytes", noise, false}};
+    for (const auto& [what, stream, byExit] : cases) {
+        char pattern[] = "/tmp/kalverosin-flood-XXXXXX";
+        const std::string fifo = std::string(mkdtemp(pattern)) + "/master";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\nfollow_clock = yes\nmidi_clock = yes\n");
+        wait_for_first_picture(program);
+        int master = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        std::thread flood([&, &stream = stream] {
+            while (write(master, stream.data(), stream.size()) > 0) {
+            }
+        });
+        if (byExit)
+            EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << what;
+        else
+            kill(program.pid, SIGTERM);
+        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), byExit ? 0 : 128 + SIGTERM) << what << program.report();
+        program.stop();
+        flood.join();
+        close(master);
+        fs::remove_all(fs::path(fifo).parent_path());
+    }
 }
 
 // Whether the program itself, not the shell before it, holds a signal back or has its handler for it.
