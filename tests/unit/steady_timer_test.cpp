@@ -186,4 +186,26 @@ TEST(SteadyTimer, ACallbackRemovesItselfAndTooLongAPeriodIsRefused)
     EXPECT_EQ(callsAfter, 0);
 }
 
+pthread_t loopThread;
+std::atomic<int> takenByTheLoop{0};
+void count_the_loops_claims()
+{
+    if (pthread_equal(pthread_self(), loopThread)) ++takenByTheLoop;
+}
+
+// A main loop that is free takes its own deadlines itself; the thread behind
+// it, later by design, only stands by.
+TEST_F(SequencerTest, TheMainLoopTakesItsOwnDeadlinesWhenFree)
+{
+    install_steady_timer();
+    loopThread = pthread_self();
+    run_on_main_loop(count_the_loops_claims);
+    install_int_ex(count_the_loops_claims, TIMERS_PER_SECOND / 1000);
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         takenByTheLoop < 10 && std::chrono::steady_clock::now() < end;)
+        s().pass();
+    remove_timer();
+    EXPECT_GE(takenByTheLoop, 10);
+}
+
 }  // namespace
