@@ -63,14 +63,20 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
     EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
 }
 
+// A FIFO in a directory of its own, for a master to write to.
+std::string new_fifo()
+{
+    char pattern[] = "/tmp/kalverosin-master-XXXXXX";
+    std::string fifo = std::string(mkdtemp(pattern)) + "/master";
+    return mkfifo(fifo.c_str(), 0600) == 0 ? fifo : "";
+}
+
 // The real program following a master that writes to its capture input: the
 // Start and clocks play the steps, every sixth clock one; the Stop sweeps. The
 // master waits for each step to leave: clocks read together send only the newest.
 TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
 {
-    char pattern[] = "/tmp/kalverosin-master-XXXXXX";
-    const std::string fifo = std::string(mkdtemp(pattern)) + "/master";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string fifo = new_fifo();
     Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\nfollow_clock = yes\n");
     wait_for_first_picture(program);
     std::ofstream master(fifo);
@@ -93,35 +99,26 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     fs::remove_all(fs::path(fifo).parent_path());
 }
 
-// A master that floods the capture input (clocks, Song Positions, any bytes, as
-// fast as the FIFO takes them) leaves every pass its frame and its look at the
-// signals: EXIT and SIGTERM end the program the orderly way.
+// A master that floods the capture input as fast as the FIFO takes it (stops,
+// Song Positions at their farthest, continues, clocks, bytes of any kind)
+// leaves every pass its frame and its look at the signals: SIGTERM and EXIT
+// end the program the orderly way.
 TEST(FollowTest, AFloodFromTheMasterLeavesExitAndSigtermTheirTurn)
 {
     signal(SIGPIPE, SIG_IGN);  // the flood ends with the program
-    std::string positions, noise(4096, 0);
-    while (positions.size() < 4096) positions += "\xF2\x7F\x7F";
-    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
-    const std::tuple<const char*, std::string, bool> cases[] = {
-        {"clocks", "\xFA" + std::string(4095, '\xF8'), false}, {"song positions", positions, true}, {"any bytes", noise, false}};
-    for (const auto& [what, stream, byExit] : cases) {
-        char pattern[] = "/tmp/kalverosin-flood-XXXXXX";
-        const std::string fifo = std::string(mkdtemp(pattern)) + "/master";
-        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string flood;
+    for (int i = 0; flood.size() < 4096; ++i) flood += "\xFC\xF2\x7F\x7F\xFB" + std::string(20, '\xF8') + char(i * 79 % 251);
+    for (bool byExit : {false, true}) {
+        const std::string fifo = new_fifo();
         Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\nfollow_clock = yes\nmidi_clock = yes\n");
         wait_for_first_picture(program);
         int master = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-        std::thread flood([&, &stream = stream] {
-            while (write(master, stream.data(), stream.size()) > 0) {
-            }
-        });
-        if (byExit)
-            EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << what;
-        else
-            kill(program.pid, SIGTERM);
-        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), byExit ? 0 : 128 + SIGTERM) << what << program.report();
+        std::thread writer([&] { while (write(master, flood.data(), flood.size()) > 0) continue; });
+        if (!byExit) kill(program.pid, SIGTERM);
+        EXPECT_TRUE(!byExit || program.press_until(Exit.x, Exit.y, [&] { return !program.running(); }));
+        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), byExit ? 0 : 128 + SIGTERM) << program.report();
         program.stop();
-        flood.join();
+        writer.join();
         close(master);
         fs::remove_all(fs::path(fifo).parent_path());
     }

@@ -136,7 +136,6 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
         {"", "line 1: the file is empty", 120},
     };
-    std::ofstream(file + ".bad") << "kept aside before";
     for (const Case& c : cases) {
         std::ofstream(file) << c.text;
         std::string said = restart();
@@ -144,41 +143,36 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         EXPECT_EQ(said.find('\x1b'), std::string::npos) << "nothing the file holds reaches the terminal as it is";
         EXPECT_EQ(s().cockpit.tempo(), c.tempo) << said;
         EXPECT_EQ(s().noteRow.rate, 12) << said;
-        EXPECT_EQ(contents(file + ".bad.1"), c.text) << "kept aside before anything overwrites it";
+        EXPECT_EQ(contents(file + ".bad"), c.text) << "kept aside before anything overwrites it";
         EXPECT_FALSE(fs::exists(file));
-        fs::remove(file + ".bad.1");
+        fs::remove(file + ".bad");
     }
-    EXPECT_EQ(contents(file + ".bad"), "kept aside before");
 }
 
-int refused = 0;  // what renameat2 says here: 0 for nothing, it works
-int refusing_rename(const char* from, const char* to)
-{
-    errno = refused;
-    return refused ? -1 : rename_no_replace_of_the_system(from, to);
-}
+int refused = 0;  // why renameat2 fails here; 0: it works
+int refusing_rename(const char* from, const char* to) { return (errno = refused) ? -1 : rename_no_replace_of_the_system(from, to); }
 
 // A bad file is kept aside without replacing any name, also where renameat2 is
 // refused; where it cannot be kept aside, it is left as it is and the panel is
 // not kept there, so that no save writes over it.
 TEST_F(PanelMemoryTest, ABadFileIsNeverWrittenOverEvenWhereItCannotBeKeptAside)
 {
-    struct Case { int refused, taken; const char* keptAs; };
-    const Case cases[] = {{ENOSYS, 1, ".bad.1"}, {EPERM, 0, ".bad"}, {0, 1000, nullptr}, {EINVAL, 1000, nullptr}};
-    for (const Case& c : cases) {
-        refused = c.refused;
-        renameNoReplace = refusing_rename;
-        for (int n = 0; n < c.taken; ++n) std::ofstream(file + ".bad" + (n ? "." + std::to_string(n) : "")) << n;
+    const std::tuple<int, int, const char*> cases[] = {{0, 1, ".bad.1"}, {ENOSYS, 2, ".bad.2"}, {EPERM, 0, ".bad"}, {0, 1000, ""}, {EINVAL, 1000, ""}};
+    auto aside = [&](int n) { return file + ".bad" + (n ? "." + std::to_string(n) : ""); };
+    renameNoReplace = refusing_rename;
+    for (const auto& [why, taken, keptAs] : cases) {
+        refused = why;
+        for (int n = 0; n < taken; ++n) std::ofstream(aside(n)) << n;
         std::ofstream(file) << "not a panel";
         std::string said = restart();
-        renameNoReplace = rename_no_replace_of_the_system;
-        EXPECT_EQ(keepable, c.keptAs != nullptr) << said;
-        EXPECT_EQ(contents(c.keptAs ? file + c.keptAs : file), "not a panel") << said;
-        EXPECT_EQ(said.find("panel is not kept there") != std::string::npos, !c.keptAs) << said;
-        for (int n = 0; n < c.taken; ++n) EXPECT_EQ(contents(file + ".bad" + (n ? "." + std::to_string(n) : "")), std::to_string(n));
+        EXPECT_EQ(keepable, *keptAs != 0) << said;
+        EXPECT_EQ(contents(file + keptAs), "not a panel") << said;
+        EXPECT_EQ(said.find("cannot keep " + file + " aside") != std::string::npos, !*keptAs) << said;
+        for (int n = 0; n < taken; ++n) EXPECT_EQ(contents(aside(n)), std::to_string(n));
         fs::remove_all(dir / "state");
         fs::create_directory(dir / "state");
     }
+    renameNoReplace = rename_no_replace_of_the_system;
 }
 
 // Anything but a regular file of at most 64 KiB is named and left as it is, at

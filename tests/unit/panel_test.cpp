@@ -114,8 +114,8 @@ TEST_F(PanelTest, TheLowestNoteIsShown)
     drag(line.octaveFader1, 0);
     EXPECT_TRUE(same_pixels(schirm->surface, shown.x, shown.y, c1, 0, 0, 16, 15));
     EXPECT_NE(differing_pixels(schirm->surface, shown.x, shown.y, skin.display3_plain, 0, 0, 16, 15), 0);
-    EXPECT_NE(differing_pixels(schirm->surface, shown.x + 16, shown.y, c1, 16, 0, 9, 15), 0);
-    EXPECT_NE(differing_pixels(schirm->surface, shown.x + 16, shown.y, skin.display3_plain, 16, 0, 9, 15), 0);
+    for (BITMAP* other : {skin.display3_plain, c1})
+        EXPECT_NE(differing_pixels(schirm->surface, shown.x + 16, shown.y, other, 16, 0, 9, 15), 0);
     destroy_bitmap(c1);
 }
 
