@@ -186,7 +186,8 @@ void* backstop(void*)
     prctl(PR_SET_TIMERSLACK, 1UL);
     ask_for_realtime_priority();
     while (wait_for_next_look()) {
-        std::uint64_t late = units_now() - Grace;
+        std::uint64_t now = units_now();
+        std::uint64_t late = now > Grace ? now - Grace : 0;  // the clock starts at 0
         for (OwnTimer& t : own)
             if (t.deadline.passed(late)) run_passed(t, late);
     }

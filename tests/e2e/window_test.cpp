@@ -63,8 +63,7 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
     EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
 }
 
-// A FIFO in a directory of its own, for a master to write to.
-std::string new_fifo()
+std::string new_fifo()  // in a directory of its own, for a master to write to
 {
     char pattern[] = "/tmp/kalverosin-master-XXXXXX";
     std::string fifo = std::string(mkdtemp(pattern)) + "/master";
@@ -99,31 +98,6 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     fs::remove_all(fs::path(fifo).parent_path());
 }
 
-// A master that floods the capture input as fast as the FIFO takes it (stops,
-// Song Positions at their farthest, continues, clocks, bytes of any kind)
-// leaves every pass its frame and its look at the signals: SIGTERM and EXIT
-// end the program the orderly way.
-TEST(FollowTest, AFloodFromTheMasterLeavesExitAndSigtermTheirTurn)
-{
-    signal(SIGPIPE, SIG_IGN);  // the flood ends with the program
-    std::string flood;
-    for (int i = 0; flood.size() < 4096; ++i) flood += "\xFC\xF2\x7F\x7F\xFB" + std::string(20, '\xF8') + char(i * 79 % 251);
-    for (bool byExit : {false, true}) {
-        const std::string fifo = new_fifo();
-        Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\nfollow_clock = yes\nmidi_clock = yes\n");
-        wait_for_first_picture(program);
-        int master = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-        std::thread writer([&] { while (write(master, flood.data(), flood.size()) > 0) continue; });
-        if (!byExit) kill(program.pid, SIGTERM);
-        EXPECT_TRUE(!byExit || program.press_until(Exit.x, Exit.y, [&] { return !program.running(); }));
-        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), byExit ? 0 : 128 + SIGTERM) << program.report();
-        program.stop();
-        writer.join();
-        close(master);
-        fs::remove_all(fs::path(fifo).parent_path());
-    }
-}
-
 // Whether the program itself, not the shell before it, holds a signal back or has its handler for it.
 bool takes_care_of(pid_t pid, int signal)
 {
@@ -134,13 +108,20 @@ bool takes_care_of(pid_t pid, int signal)
 }
 
 // Whenever a signal comes, the program ends as by EXIT (the clock's Stop, the
-// sweep, the panel kept), and then by the signal.
+// sweep, the panel kept), and then by the signal; so it does, and so does EXIT
+// (signal 0), while a master floods the capture input as fast as the FIFO takes
+// it (stops, Song Positions at their farthest, continues, clocks, any bytes).
 TEST(SignalTest, EndsTheProgramAsExitDoesAndWithTheSignalsStatus)
 {
-    const std::tuple<int, std::string, bool> cases[] = {
-        {SIGTERM, "starting", true}, {SIGINT, "stopped", false}, {SIGHUP, "playing", true}};
+    signal(SIGPIPE, SIG_IGN);  // a flood ends with the program
+    std::string flood;
+    for (int i = 0; flood.size() < 4096; ++i) flood += "\xFC\xF2\x7F\x7F\xFB" + std::string(20, '\xF8') + char(i * 79 % 251);
+    const std::tuple<int, std::string, bool> cases[] = {{SIGTERM, "starting", true}, {SIGINT, "stopped", false},
+        {SIGHUP, "playing", true}, {SIGTERM, "flooded", true}, {0, "flooded", true}};
     for (const auto& [signal, moment, options] : cases) {
-        Program program({}, options ? "[kalverosin4]\nmidi_clock = yes\nremember_panel = yes\n" : "");
+        const std::string fifo = moment == "flooded" ? new_fifo() : "";
+        Program program({}, (fifo.empty() ? "" : "capture_input = " + fifo + "\n") + "[kalverosin4]\nfollow_clock = " +
+                                (fifo.empty() ? "no" : "yes") + (options ? "\nmidi_clock = yes\nremember_panel = yes\n" : "\n"));
         if (moment == "starting") {
             ASSERT_TRUE(wait_until([&] { return takes_care_of(program.pid, signal); }, std::chrono::seconds(20)));
         } else {
@@ -150,13 +131,19 @@ TEST(SignalTest, EndsTheProgramAsExitDoesAndWithTheSignalsStatus)
             EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y,
                                             [&] { return program.captured_messages().size() >= 20; }));
         }
-        kill(program.pid, signal);
-        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 128 + signal) << moment << ": " << program.report();
+        int master = fifo.empty() ? -1 : open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        std::thread writer([&] { while (master >= 0 && write(master, flood.data(), flood.size()) > 0) continue; });
+        if (signal) kill(program.pid, signal);
+        EXPECT_TRUE(signal || program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << moment;
+        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), signal ? 128 + signal : 0) << moment << ": " << program.report();
+        program.stop();
+        writer.join();
         Messages messages = program.captured_messages();
         int sweep = find_sweep(messages, 0);
         ASSERT_GE(sweep, options ? 1 : 0) << moment;
         EXPECT_TRUE(!options || messages[sweep - 1] == std::vector<int>{0xFC}) << moment;
         EXPECT_EQ(fs::exists(program.directory + "/.local/state/kalverosin4/panel"), options) << moment;
+        if (master >= 0) close(master), fs::remove_all(fs::path(fifo).parent_path());
     }
 }
 

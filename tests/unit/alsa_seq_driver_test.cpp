@@ -73,10 +73,7 @@ const AlsaSeqCalls standIn = {
         *e = &arriving[taken++];
         return 0;
     },
-    [](snd_seq_t*, size_t size) {
-        calls.push_back("input pool " + std::to_string(size));
-        return 0;
-    },
+    [](snd_seq_t*, size_t size) { return calls.push_back("input pool " + std::to_string(size)), 0; },
 };
 
 class AlsaSeqDriver : public ::testing::Test {
