@@ -282,7 +282,7 @@ int steady_install_int(void (*proc)(), long period)
 {
     OwnTimer* t = own_timer(proc);
     if (!t) return install_library_timer(proc, nullptr, nullptr, period);
-    if (static_cast<std::uint64_t>(period) > Deadline::LongestPeriod) return -1;
+    if (period > 0 && static_cast<std::uint64_t>(period) > Deadline::LongestPeriod) return -1;
     if (period <= 0)
         t->deadline.stop();
     else if (!t->deadline.running())
