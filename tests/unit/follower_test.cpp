@@ -139,7 +139,9 @@ TEST_F(FollowerTest, TheMasterStartsStopsContinuesAndPlacesTheRows)
     click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
     master.push_back({now, {K::Continue, 0}});
     run_until(now);
-    EXPECT_EQ(s().gateRow.loopBar.current, 5) << "stopped on the panel, continued where the master goes on";
+    EXPECT_EQ((std::array{s().upperControllerRow.loopBar.current, s().lowerControllerRow.loopBar.current,
+                          s().noteRow.loopBar.current, s().gateRow.loopBar.current}),
+              (std::array{5, 5, 5, 5})) << "stopped on the panel, continued where the master goes on";
 }
 
 // Clocks read in one pass are played as owed ticks are: every clock goes on,
