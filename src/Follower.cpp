@@ -21,6 +21,7 @@ constexpr long long VanishedAfter = 500000000;  // ns without a clock while runn
 constexpr long long SlowestClock = 10000000000;  // ns between two clocks of a master at 0.25 BPM
 // A flood from the master must leave every pass its frame, the pointer and EXIT.
 constexpr int MessagesPerPass = 32;
+constexpr int LongestStep = 4 * TicksPerBeat;  // a row at RATE 1
 
 // The number of ticks before `ticks` on which a row of that rate steps.
 long long steps_before(long long ticks, int rate) { return (ticks + rate - 1) / rate; }
@@ -89,9 +90,11 @@ void Sequencer::follow_master()
     }
 }
 
+// Held back, the rows stay a longest step behind: the pass that empties the
+// input then still finds each row's newest step among the ticks it plays.
 void Sequencer::play_heard_clocks(bool sending)
 {
-    if (running()) play_up_to(2 * nextClock - 2, sending);
+    if (running()) play_up_to(2 * nextClock - 2 - (sending ? 0 : LongestStep), sending);
 }
 
 void Sequencer::hear(const MasterMessage& message, long long now)

@@ -153,7 +153,8 @@ TEST_F(FollowerTest, ClocksReadTogetherSendOnlyEachRowsNewestStep)
     const Bytes cc = {0xB0, 1, 0x40, 0xB0, 1, 0x40}, note = {0x90, 0x24, 0x40};
     const std::tuple<const char*, int, Bytes, int> stages[] = {  // clocks read at once; the gate row loops over 1 to 8
         {"ticks 0 to 22, steps at 0 and 12", 12, Bytes{0xFA} + Bytes(12, 0xF8) + cc + Bytes{0x80, 0, 0x7F} + note, 2},
-        {"ticks 24 to 142, read in two passes", 60, Bytes(60, 0xF8) + cc + Bytes{0x80, 0x24, 0x7F} + note, 4}};
+        {"ticks 24 to 142, read in two passes", 60, Bytes(60, 0xF8) + cc + Bytes{0x80, 0x24, 0x7F} + note, 4},
+        {"ticks 144 to 206, a pass's worth: the next sends", 32, Bytes(32, 0xF8) + cc + Bytes{0x80, 0x24, 0x7F} + note, 2}};
     master.push_back({0, {K::Start, 0}});
     for (const auto& [what, clocks, sent, place] : stages) {
         master.insert(master.end(), clocks, {now + Ms, {K::Clock, 0}});
