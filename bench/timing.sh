@@ -11,6 +11,8 @@
 #   to the program's capture_input: F120 and F249 at RATE 16, F120X64 and
 #   F249X64 at RATE 64, FJUMP a jump from 120 to 140 BPM at RATE 64 halfway;
 #   each reports how late the steps leave after the master wrote their clock.
+#   FLOOD: a master writing clocks, Song Positions or bytes of every kind as
+#   fast as the FIFO takes them; how long SIGTERM and EXIT take to end it.
 # Each reports the lateness of every message against the tick grid fitted to
 # the capture, the steps expected against the steps sent, and the program's
 # CPU share.
@@ -18,7 +20,7 @@
 # Usage: bench/timing.sh [PROGRAM [SECONDS]]   (build/kalverosin4, 60 s)
 # BENCH_KEEP=1 keeps the working directory with the captures.
 # BENCH_SCENARIOS="a" runs only some scenarios (default "a b"; the others: c,
-# f120, f249, f120x64, f249x64, fjump, s, m).
+# f120, f249, f120x64, f249x64, fjump, flood, s, m).
 # BENCH_CLOCK=1 switches MIDI clock out on and reports its intervals.
 # BENCH_SAVE_POWER=1 switches save_power on.
 # BENCH_NO_RT=1 runs the program without the right to real-time priority.
@@ -328,6 +330,43 @@ scenario_f249() { follow_master f249 249 12; }
 scenario_f120x64() { follow_master f120x64 120 3; }
 scenario_f249x64() { follow_master f249x64 249 3; }
 scenario_fjump() { follow_master fjump 120 3 140; }
+
+# A master flooding the capture input with the bytes given in hexadecimal, two
+# seconds long; then the program is ended by SIGTERM or EXIT, and timed.
+flood_and_end() { # NAME HEX sigterm|exit
+    local dir=$work/$1
+    mkdir -p "$dir"
+    mkfifo "$dir/master.fifo"
+    start_program "$dir" "$dir/master.fifo"
+    park
+    python3 -c 'import os, sys
+chunk = bytes.fromhex(sys.argv[2]) * (4096 // len(bytes.fromhex(sys.argv[2])))
+out = os.open(sys.argv[1], os.O_WRONLY)
+try:
+    while True: os.write(out, chunk)
+except OSError: pass' "$dir/master.fifo" "$2" &
+    local flood=$! asked
+    sleep 2
+    [ "$3" = exit ] && button_hovered $(place exit)
+    asked=$(now_ns)
+    if [ "$3" = exit ]; then xdotool mousedown 1; else kill -TERM "$program_pid"; fi
+    local polls=0
+    until program_ended || [ $((polls += 1)) -gt 4000 ]; do sleep 0.005; done
+    echo "$1: ended $((($(now_ns) - asked) / 1000000)) ms after $3$(program_ended || echo ', or never')"
+    [ "$3" = exit ] && xdotool mouseup 1
+    stop_program || true
+    wait "$flood" 2>/dev/null || true
+}
+
+scenario_flood() {
+    local noise
+    noise=$(python3 -c 'print(bytes(i * 7919 % 251 for i in range(4096)).hex())')
+    flood_and_end flood-clocks "fa$(printf 'f8%.0s' $(seq 63))" sigterm
+    flood_and_end flood-positions f27f7f sigterm
+    flood_and_end flood-positions-exit f27f7f exit
+    flood_and_end flood-noise "$noise" sigterm
+    flood_and_end active-sensing-exit fe exit
+}
 
 for scenario in ${BENCH_SCENARIOS:-a b}; do
     "scenario_$scenario"

@@ -670,9 +670,11 @@ private:
     void follow_master();
     void hear(const MasterMessage& message, long long now);
     void hear_clock(long long now);
-    void play_up_to(long long tick);
+    void play_heard_clocks(bool sending);
+    void play_up_to(long long tick, bool sending = true);
     void start_from_master();
     void stop_from_master();
+    void place_rows(long long ticks);
     void stand_at(long long sixteenths);
     void pass_on(const MasterMessage& message);
     void remember_panel();

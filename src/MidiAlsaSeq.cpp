@@ -14,7 +14,7 @@
 const AlsaSeqCalls alsaLibSeqCalls = {
     snd_seq_open,          snd_seq_set_client_name,     snd_seq_create_simple_port, snd_seq_parse_address,
     snd_seq_connect_to,    snd_seq_event_output_direct, snd_seq_close,           snd_seq_connect_from,
-    snd_seq_event_input,
+    snd_seq_event_input,   snd_seq_set_client_pool_input,
 };
 
 AlsaSeqCalls alsaSeqCalls = alsaLibSeqCalls;
@@ -24,6 +24,9 @@ namespace {
 constexpr const char* ClientName = "Kalverosin 4";
 constexpr const char* PortName = "MIDI Out";
 constexpr const char* InputPortName = "MIDI In";
+// Events the kernel holds for the client until it reads them: the most it
+// allows (200 by default). One that finds the pool full costs every event held.
+constexpr size_t InputPool = 2000;
 // Only system exclusive messages need more; longer ones go out in pieces of this size.
 constexpr size_t EncoderBufferSize = 256;
 
@@ -249,6 +252,8 @@ bool alsa_seq_listen()
     }
     // Whole messages, so that no event leans on the status byte of another.
     snd_midi_event_no_status(decoder, 1);
+    int pooled = alsaSeqCalls.set_client_pool_input(client.seq, InputPool);
+    if (pooled < 0) report_failure("cannot make room for a burst of MIDI input (it may be lost)", pooled);
     client.decoder = decoder;
     connect_configured(InputConnection, result);
     return true;

@@ -35,6 +35,7 @@ struct AlsaSeqCalls {
     int (*close)(snd_seq_t* seq);
     int (*connect_from)(snd_seq_t* seq, int port, int sourceClient, int sourcePort);
     int (*event_input)(snd_seq_t* seq, snd_seq_event_t** event);
+    int (*set_client_pool_input)(snd_seq_t* seq, size_t size);
 };
 
 extern const AlsaSeqCalls alsaLibSeqCalls;

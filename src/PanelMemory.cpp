@@ -26,7 +26,9 @@
 #include "Report.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,11 +36,15 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -426,34 +432,42 @@ const char* kind_of(mode_t mode)
 
 std::string not_regular(mode_t mode) { return std::string("it is ") + kind_of(mode) + ", not a regular file"; }
 
-// A rename that never replaces anything; where the file system cannot promise
-// that, it looks first.
+int rename_no_replace(const char* from, const char* to)
+{
+    return renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+// A rename that never replaces anything. Where the kernel or the file system
+// refuses that kind of rename, a second name is linked (which never replaces
+// one either) and the first unlinked.
 bool rename_unless_taken(const std::string& from, const std::string& to)
 {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL) return false;
-    struct stat taken {};
-    if (lstat(to.c_str(), &taken) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return std::rename(from.c_str(), to.c_str()) == 0;
+    if (renameNoReplace(from.c_str(), to.c_str()) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EPERM) return false;
+    if (link(from.c_str(), to.c_str()) != 0) return false;
+    if (unlink(from.c_str()) == 0) return true;
+    int why = errno;
+    unlink(to.c_str());
+    errno = why;
+    return false;
 }
 
 // Kept aside before anything can overwrite it, beside the copies kept before:
-// a user may want what is in it.
-void keep_aside(const std::string& path)
+// a user may want what is in it. False, said on stderr, where it cannot be.
+bool keep_aside(const std::string& path)
 {
+    constexpr int MostKept = 999;
     std::string aside = path + ".bad";
     for (int n = 1; !rename_unless_taken(path, aside); ++n) {
-        if (errno != EEXIST || n > 999) {
-            report(Severity::Warning,
-                   "cannot keep " + path + " aside as " + aside + ": " + std::strerror(errno) + ".");
-            return;
+        if (errno != EEXIST || n > MostKept) {
+            report(Severity::Warning, "cannot keep " + path + " aside as " + aside + ": " + std::strerror(errno) +
+                                          "; it is left as it is, and the panel is not kept there.");
+            return false;
         }
         aside = path + ".bad." + std::to_string(n);
     }
     report(Severity::Warning, "the panel file is kept aside as " + aside + "; what it could not give starts as usual.");
+    return true;
 }
 
 constexpr size_t Largest = 64 * 1024;
@@ -556,7 +570,99 @@ bool take_panel_text(Sequencer& sequencer, const std::string& path, const std::s
     return !faulty;
 }
 
+// A new file gets the mode open() would give it. umask can be read only by
+// setting it, so it is read once, before any thread of the program runs.
+mode_t umask_at_start()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+const mode_t CreationMask = umask_at_start();
+
+bool write_panel(const std::string& path, const std::string& text)
+{
+    std::string target = final_target(path);
+    fs::path directory = fs::path(target).parent_path();
+    std::error_code error;
+    if (!directory.empty()) fs::create_directories(directory, error);
+    mode_t mode = 0644 & ~CreationMask;
+    std::string why = unfit_target(target, mode);
+    // Named apart from the target, so that no name is too long for it.
+    std::string fresh = (directory / ".kalverosin4-panel-XXXXXX").string();
+    int fd = why.empty() ? mkostemp(fresh.data(), O_CLOEXEC) : -1;
+    if (why.empty() && (fd < 0 || !write_all(fd, text) || fchmod(fd, mode) != 0 || fsync(fd) != 0))
+        why = std::strerror(errno);
+    if (fd >= 0 && close(fd) != 0 && why.empty()) why = std::strerror(errno);
+    // What stands there may have changed while the file was written.
+    if (why.empty()) why = unfit_target(target, mode);
+    if (why.empty() && std::rename(fresh.c_str(), target.c_str()) != 0) why = std::strerror(errno);
+    if (!why.empty()) {
+        if (fd >= 0) unlink(fresh.c_str());
+        report(Severity::Warning, "cannot keep the panel in " + path + ": " + why + ".");
+        return false;
+    }
+    sync_directory(directory.empty() ? fs::path(".") : directory);
+    return true;
+}
+
+// One thread writes the panels asked for, one at a time, in order; a panel
+// asked for while another is written waits, and only the latest one waiting is
+// written. The main loop only hands the text over.
+class PanelSaver {
+public:
+    ~PanelSaver() { finish(); }
+
+    void save(const std::string& path, const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        waiting = {path, text};
+        if (!worker.joinable()) worker = std::thread(&PanelSaver::work, this);
+        wake.notify_one();
+    }
+
+    // Returns once the panel asked for last is written.
+    void finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(guard);
+            ending = true;
+            wake.notify_one();
+        }
+        if (worker.joinable()) worker.join();
+        ending = false;
+    }
+
+private:
+    std::mutex guard;
+    std::condition_variable wake;
+    std::optional<std::pair<std::string, std::string>> waiting;
+    bool ending = false;
+    std::thread worker;
+
+    void work()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);  // signals belong to the main thread
+        std::unique_lock<std::mutex> lock(guard);
+        for (;;) {
+            wake.wait(lock, [this] { return waiting || ending; });
+            if (!waiting) return;
+            auto [path, text] = std::move(*waiting);
+            waiting.reset();
+            lock.unlock();
+            write_panel(path, text);
+            lock.lock();
+        }
+    }
+};
+
+PanelSaver saver;
+
 }  // namespace
+
+int (*renameNoReplace)(const char* from, const char* to) = rename_no_replace;
 
 std::string panel_file_path(const char* configured)
 {
@@ -579,36 +685,11 @@ bool restore_panel(Sequencer& sequencer, const std::string& path)
         complain(path, 0, found.refusal + "; it is left as it is, and the panel is not kept there");
         return false;
     }
-    if (!take_panel_text(sequencer, path, found.text)) keep_aside(final_target(path));
-    return true;
+    return take_panel_text(sequencer, path, found.text) || keep_aside(final_target(path));
 }
 
-bool save_panel(Sequencer& sequencer, const std::string& path)
-{
-    std::string target = final_target(path);
-    fs::path directory = fs::path(target).parent_path();
-    std::error_code error;
-    if (!directory.empty()) fs::create_directories(directory, error);
-    // A new file gets the mode open() would give it; umask is read by setting
-    // it, which is safe since only the main thread saves.
-    mode_t mask = umask(0);
-    umask(mask);
-    mode_t mode = 0644 & ~mask;
-    std::string why = unfit_target(target, mode);
-    // Named apart from the target, so that no name is too long for it.
-    std::string fresh = (directory / ".kalverosin4-panel-XXXXXX").string();
-    int fd = why.empty() ? mkostemp(fresh.data(), O_CLOEXEC) : -1;
-    if (why.empty() && (fd < 0 || !write_all(fd, panel_text(sequencer)) || fchmod(fd, mode) != 0 || fsync(fd) != 0))
-        why = std::strerror(errno);
-    if (fd >= 0 && close(fd) != 0 && why.empty()) why = std::strerror(errno);
-    // What stands there may have changed while the file was written.
-    if (why.empty()) why = unfit_target(target, mode);
-    if (why.empty() && std::rename(fresh.c_str(), target.c_str()) != 0) why = std::strerror(errno);
-    if (!why.empty()) {
-        if (fd >= 0) unlink(fresh.c_str());
-        report(Severity::Warning, "cannot keep the panel in " + path + ": " + why + ".");
-        return false;
-    }
-    sync_directory(directory.empty() ? fs::path(".") : directory);
-    return true;
-}
+bool save_panel(Sequencer& sequencer, const std::string& path) { return write_panel(path, panel_text(sequencer)); }
+
+void save_panel_in_background(Sequencer& sequencer, const std::string& path) { saver.save(path, panel_text(sequencer)); }
+
+void finish_panel_saves() { saver.finish(); }

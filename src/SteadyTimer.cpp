@@ -86,9 +86,14 @@ void block_signals()
 
 struct OwnTimer {
     std::atomic<void (*)()> proc{nullptr};
+    std::atomic<std::uint64_t> mostOwed{UINT64_MAX};
     Deadline deadline;
     std::atomic<int> inside{0};  // threads that may be running the callback now
 };
+
+// The timer whose callback this thread is running, so that a callback that
+// removes itself does not wait for itself.
+thread_local OwnTimer* runningHere = nullptr;
 
 OwnTimer own[OwnTimers];
 std::atomic<bool> selected{false};
@@ -104,18 +109,25 @@ OwnTimer* own_timer(void (*proc)())
 void run_passed(OwnTimer& t, std::uint64_t by)
 {
     t.inside.fetch_add(1);
-    while (t.deadline.claim(by)) t.proc.load()();
+    runningHere = &t;
+    while (t.deadline.claim(by, t.mostOwed.load(std::memory_order_relaxed))) t.proc.load()();
+    runningHere = nullptr;
     t.inside.fetch_sub(1);
 }
 
 // The calls owed at the old period are made first, here, as Allegro's own
-// thread would have made them before the change.
+// thread would have made them before the change. Removed meanwhile by another
+// thread, the timer starts afresh at the new period.
 void change_period(OwnTimer& t, std::uint64_t period)
 {
     for (;;) {
         std::uint64_t now = units_now();
         run_passed(t, now);
         if (t.deadline.change_period(now, period)) return;
+        if (!t.deadline.running()) {
+            t.deadline.start(now, period);
+            return;
+        }
     }
 }
 
@@ -174,7 +186,8 @@ void* backstop(void*)
     prctl(PR_SET_TIMERSLACK, 1UL);
     ask_for_realtime_priority();
     while (wait_for_next_look()) {
-        std::uint64_t late = units_now() - Grace;
+        std::uint64_t now = units_now();
+        std::uint64_t late = now > Grace ? now - Grace : 0;  // the clock starts at 0
         for (OwnTimer& t : own)
             if (t.deadline.passed(late)) run_passed(t, late);
     }
@@ -269,6 +282,7 @@ int steady_install_int(void (*proc)(), long period)
 {
     OwnTimer* t = own_timer(proc);
     if (!t) return install_library_timer(proc, nullptr, nullptr, period);
+    if (period > 0 && static_cast<std::uint64_t>(period) > Deadline::LongestPeriod) return -1;
     if (period <= 0)
         t->deadline.stop();
     else if (!t->deadline.running())
@@ -279,7 +293,8 @@ int steady_install_int(void (*proc)(), long period)
     return 0;
 }
 
-// Returns once no thread runs the callback any more.
+// Returns once no other thread runs the callback any more; called from the
+// callback itself, it returns at once, and the callback is not called again.
 void steady_remove_int(void (*proc)())
 {
     OwnTimer* t = own_timer(proc);
@@ -288,7 +303,8 @@ void steady_remove_int(void (*proc)())
         return;
     }
     t->deadline.stop();
-    while (t->inside.load() != 0) sched_yield();
+    int self = runningHere == t ? 1 : 0;
+    while (t->inside.load() != self) sched_yield();
 }
 
 int steady_install_param_int(void (*proc)(void*), void* param, long period)
@@ -389,24 +405,35 @@ _DRIVER_INFO* timer_drivers_with_steady_first()
 
 // ---------------------------------------------------------------------------
 // A deadline and its period in one word: the deadline, counted modulo 2^40
-// units (10 days), in the high bits, the period in the low ones. Deadlines are
-// compared by their difference, which stays right across the wrap.
+// units (10 days), in the high bits, the period in the low ones. The full
+// deadline last written places those 40 bits (a claim moves a deadline by a
+// period at most), so that they read right however long the process was
+// stopped.
 
 constexpr int PeriodBits = 24;
 constexpr std::uint64_t PeriodMask = (std::uint64_t{1} << PeriodBits) - 1;
 
-std::uint64_t pack(std::uint64_t deadline, std::uint64_t period)
-{
-    return deadline << PeriodBits | (std::clamp<std::uint64_t>(period, 1, PeriodMask));
-}
+std::uint64_t pack(std::uint64_t deadline, std::uint64_t period) { return deadline << PeriodBits | period; }
 
-// Units from now to the deadline in word; negative once it has passed.
-long long units_until(std::uint64_t word, std::uint64_t now)
-{
-    return static_cast<long long>((word & ~PeriodMask) - (now << PeriodBits)) >> PeriodBits;
-}
+std::uint64_t period_of(std::uint64_t word) { return word & PeriodMask; }
 
 }  // namespace
+
+static_assert(Deadline::LongestPeriod == PeriodMask);
+
+std::uint64_t Deadline::deadline_of(std::uint64_t w) const
+{
+    std::uint64_t reference = written.load();
+    long long apart = static_cast<long long>((w & ~PeriodMask) - (reference << PeriodBits)) >> PeriodBits;
+    return reference + static_cast<std::uint64_t>(apart);
+}
+
+bool Deadline::replace(std::uint64_t w, std::uint64_t deadline, std::uint64_t period)
+{
+    if (!word.compare_exchange_strong(w, pack(deadline, period))) return false;
+    written.store(deadline);
+    return true;
+}
 
 long long monotonic_nanoseconds()
 {
@@ -415,32 +442,41 @@ long long monotonic_nanoseconds()
     return now.tv_sec * NanosPerSecond + now.tv_nsec;
 }
 
-void Deadline::start(std::uint64_t now, std::uint64_t period) { word.store(pack(now + period, period)); }
+// The reference first: whoever sees the new word reads it against it.
+void Deadline::start(std::uint64_t now, std::uint64_t period)
+{
+    written.store(now + period);
+    word.store(pack(now + period, std::clamp<std::uint64_t>(period, 1, PeriodMask)));
+}
 
 bool Deadline::change_period(std::uint64_t now, std::uint64_t period)
 {
     std::uint64_t w = word.load();
-    if (w == 0 || units_until(w, now) <= 0) return false;
-    return word.compare_exchange_strong(w, pack((w >> PeriodBits) + period - (w & PeriodMask), period));
+    if (w == 0 || deadline_of(w) <= now) return false;
+    period = std::clamp<std::uint64_t>(period, 1, PeriodMask);
+    return replace(w, deadline_of(w) + period - period_of(w), period);
 }
 
 bool Deadline::passed(std::uint64_t now) const
 {
     std::uint64_t w = word.load();
-    return w != 0 && units_until(w, now) <= 0;
+    return w != 0 && deadline_of(w) <= now;
 }
 
-bool Deadline::claim(std::uint64_t now)
+// Deadlines further behind than the most owed are skipped: after a stall only
+// the newest of them are called for, however long it was.
+bool Deadline::claim(std::uint64_t now, std::uint64_t mostOwed)
 {
     std::uint64_t w = word.load();
-    if (w == 0 || units_until(w, now) > 0) return false;
-    return word.compare_exchange_strong(w, w + ((w & PeriodMask) << PeriodBits));
+    if (w == 0) return false;
+    std::uint64_t due = deadline_of(w), period = period_of(w);
+    if (due > now) return false;
+    std::uint64_t owed = (now - due) / period + 1;
+    if (owed > mostOwed) due += (owed - std::max<std::uint64_t>(mostOwed, 1)) * period;
+    return replace(w, due + period, period);
 }
 
-std::uint64_t Deadline::next(std::uint64_t now) const
-{
-    return now + static_cast<std::uint64_t>(units_until(word.load(), now));
-}
+std::uint64_t Deadline::next(std::uint64_t) const { return deadline_of(word.load()); }
 
 void register_steady_timer()
 {
@@ -451,13 +487,14 @@ void register_steady_timer()
 
 bool steady_timer_selected() { return timer_driver == &steadyTimer; }
 
-void run_on_main_loop(void (*proc)())
+void run_on_main_loop(void (*proc)(), std::uint64_t mostOwed)
 {
-    if (own_timer(proc)) return;
-    for (OwnTimer& t : own) {
+    OwnTimer* t = own_timer(proc);
+    for (OwnTimer& free : own) {
         void (*none)() = nullptr;
-        if (t.proc.compare_exchange_strong(none, proc)) return;
+        if (!t && free.proc.compare_exchange_strong(none, proc)) t = &free;
     }
+    if (t) t->mostOwed.store(mostOwed);
 }
 
 long long next_own_deadline(void (*proc)())

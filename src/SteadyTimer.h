@@ -22,7 +22,8 @@ bool steady_timer_selected();
 // passed; the real-time timer thread runs it only when the main loop has not,
 // half a millisecond later. Every other callback, the pointer's among them,
 // runs on an ordinary thread, so nothing of the library can hold back a tick.
-void run_on_main_loop(void (*proc)());
+// After a stall only the last mostOwed of the calls owed are made.
+void run_on_main_loop(void (*proc)(), std::uint64_t mostOwed = UINT64_MAX);
 
 // Runs every callback of the program's own whose deadline has passed, on the
 // calling thread, each owed call in turn. Takes no lock; does nothing unless
@@ -36,9 +37,13 @@ long long next_own_deadline(void (*proc)());
 
 // A periodic callback's next deadline and its period, in timer units, kept in
 // one word: a claim and a change of period never cross, and each deadline is
-// claimed by exactly one thread, whichever gets there first.
+// claimed by exactly one thread, whichever gets there first. However long no
+// thread looked (a process stopped for weeks), a deadline reads right.
 class Deadline {
 public:
+    // Longer periods are not taken (install_int_ex fails).
+    static constexpr std::uint64_t LongestPeriod = (std::uint64_t{1} << 24) - 1;
+
     // The first deadline one period after now; nothing is due before start().
     void start(std::uint64_t now, std::uint64_t period);
     void stop() { word.store(0); }
@@ -50,11 +55,16 @@ public:
     bool change_period(std::uint64_t now, std::uint64_t period);
     bool passed(std::uint64_t now) const;
     // Takes the earliest deadline that has passed by now, for the caller alone;
-    // false if none has, or another thread took it first.
-    bool claim(std::uint64_t now);
+    // false if none has, or another thread took it first. Of more than mostOwed
+    // passed deadlines, all but the last mostOwed are skipped.
+    bool claim(std::uint64_t now, std::uint64_t mostOwed = UINT64_MAX);
     // The next deadline, in the same units as now (meaningful while running).
     std::uint64_t next(std::uint64_t now) const;
 
 private:
     std::atomic<std::uint64_t> word{0};
+    std::atomic<std::uint64_t> written{0};  // the full deadline last written
+    std::uint64_t deadline_of(std::uint64_t w) const;
+    bool replace(std::uint64_t w, std::uint64_t deadline, std::uint64_t period);
 };
+

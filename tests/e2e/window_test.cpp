@@ -15,7 +15,9 @@
 #include <iterator>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -64,13 +66,19 @@ TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
     EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
 }
 
-// The real program following a master that writes to its capture input: the
-// Start and clocks play the steps, every sixth clock one; the Stop sweeps.
-TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
+std::string new_fifo()  // in a directory of its own, for a master to write to
 {
     char pattern[] = "/tmp/kalverosin-master-XXXXXX";
-    const std::string fifo = std::string(mkdtemp(pattern)) + "/master";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string fifo = std::string(mkdtemp(pattern)) + "/master";
+    return mkfifo(fifo.c_str(), 0600) == 0 ? fifo : "";
+}
+
+// The real program following a master that writes to its capture input: the
+// Start and clocks play the steps, every sixth clock one; the Stop sweeps. The
+// master waits for each step to leave: clocks read together send only the newest.
+TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
+{
+    const std::string fifo = new_fifo();
     Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\nfollow_clock = yes\n");
     wait_for_first_picture(program);
     std::ofstream master(fifo);
@@ -78,6 +86,10 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     for (int clock = 0; clock < 60; ++clock) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the master's tempo: 500 BPM
         master << '\xF8' << std::flush;
+        if (clock % 6 == 0) {
+            ASSERT_TRUE(wait_until([&] { return program.captured_messages().size() >= 4u * (clock / 6 + 1); },
+                                   std::chrono::seconds(20)));
+        }
     }
     master << '\xFC' << std::flush;
     ASSERT_TRUE(wait_until([&] { return find_sweep(program.captured_messages(), 0) >= 0; }, std::chrono::seconds(20)));
@@ -171,34 +183,44 @@ bool takes_care_of(pid_t pid, int signal)
 }
 
 // Whenever a signal comes, the program ends as by EXIT (the clock's Stop, the
-// sweep, the panel kept), and then by the signal; the window's close button
-// (signal 0 here) ends it as EXIT does, status 0.
+// sweep, the panel kept), and then by the signal; so it does, and so does EXIT
+// (signal 0), while a master floods the capture input as fast as the FIFO takes
+// it (stops, Song Positions at their farthest, continues, clocks, any bytes).
+// The window's close button ends it as EXIT does, status 0.
 TEST(SignalTest, EndsTheProgramAsExitDoesAndWithTheSignalsStatus)
 {
-    const std::tuple<int, std::string, bool> cases[] = {
-        {SIGTERM, "starting", true}, {SIGINT, "stopped", false}, {SIGHUP, "playing", true}, {0, "playing", true}};
+    signal(SIGPIPE, SIG_IGN);  // a flood ends with the program
+    std::string flood;
+    for (int i = 0; flood.size() < 4096; ++i) flood += "\xFC\xF2\x7F\x7F\xFB" + std::string(20, '\xF8') + char(i * 79 % 251);
+    const std::tuple<int, std::string, bool> cases[] = {{SIGTERM, "starting", true}, {SIGINT, "stopped", false},
+        {SIGHUP, "playing", true}, {0, "closed", true}, {SIGTERM, "flooded", true}, {0, "flooded", true}};
     for (const auto& [signal, moment, options] : cases) {
-        Program program({}, options ? "[kalverosin4]\nmidi_clock = yes\nremember_panel = yes\n" : "");
+        const std::string fifo = moment == "flooded" ? new_fifo() : "";
+        Program program({}, (fifo.empty() ? "" : "capture_input = " + fifo + "\n") + "[kalverosin4]\nfollow_clock = " +
+                                (fifo.empty() ? "no" : "yes") + (options ? "\nmidi_clock = yes\nremember_panel = yes\n" : "\n"));
         if (moment == "starting") {
             ASSERT_TRUE(wait_until([&] { return takes_care_of(program.pid, signal); }, std::chrono::seconds(20)));
         } else {
             wait_for_first_picture(program);
         }
-        if (moment == "playing") {
+        if (moment == "playing" || moment == "closed") {
             EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y,
                                             [&] { return program.captured_messages().size() >= 20; }));
         }
-        if (signal)
-            kill(program.pid, signal);
-        else
-            program.close_window();
-        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), signal ? 128 + signal : 0)
-            << moment << ": " << program.report();
+        int master = fifo.empty() ? -1 : open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        std::thread writer([&] { while (master >= 0 && write(master, flood.data(), flood.size()) > 0) continue; });
+        if (signal) kill(program.pid, signal);
+        if (moment == "closed") program.close_window();
+        EXPECT_TRUE(signal || moment == "closed" || program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << moment;
+        EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), signal ? 128 + signal : 0) << moment << ": " << program.report();
+        program.stop();
+        writer.join();
         Messages messages = program.captured_messages();
         int sweep = find_sweep(messages, 0);
         ASSERT_GE(sweep, options ? 1 : 0) << moment;
         EXPECT_TRUE(!options || messages[sweep - 1] == std::vector<int>{0xFC}) << moment;
         EXPECT_EQ(fs::exists(program.directory + "/.local/state/kalverosin4/panel"), options) << moment;
+        if (master >= 0) close(master), fs::remove_all(fs::path(fifo).parent_path());
     }
 }
 

@@ -74,6 +74,7 @@ const AlsaSeqCalls standIn = {
         *e = &arriving[taken++];
         return 0;
     },
+    [](snd_seq_t*, size_t size) { return calls.push_back("input pool " + std::to_string(size)), 0; },
 };
 
 class AlsaSeqDriver : public ::testing::Test {
@@ -176,7 +177,7 @@ TEST_F(AlsaSeqDriver, ListensOnAnInputPortOnlyWhenFollowing)
     std::vector<MasterKind> kinds;
     while (next_master_message(m)) kinds.push_back(m.kind);
     EXPECT_EQ(kinds, (std::vector<MasterKind>{MasterKind::NoteOn, MasterKind::Clock, MasterKind::Start}));
-    EXPECT_EQ(calls, (Lines{"port MIDI In subscribable, MIDI", "from 130:0 to 3"}));
+    EXPECT_EQ(calls, (Lines{"port MIDI In subscribable, MIDI", "input pool 2000", "from 130:0 to 3"}));
     EXPECT_NE(complaint.find("MIDI input from \"Synth:0\": Operation not permitted"), std::string::npos) << complaint;
 }
 

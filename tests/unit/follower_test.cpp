@@ -136,6 +136,53 @@ TEST_F(FollowerTest, TheMasterStartsStopsContinuesAndPlacesTheRows)
     frame();
     EXPECT_TRUE(shows(skin.button_ut_p, s().cockpit.startstopButton.x, s().cockpit.startstopButton.y))
         << "STARTSTOP shows the transport the master started";
+    click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
+    master.push_back({now, {K::Continue, 0}});
+    run_until(now);
+    EXPECT_EQ((std::array{s().upperControllerRow.loopBar.current, s().lowerControllerRow.loopBar.current,
+                          s().noteRow.loopBar.current, s().gateRow.loopBar.current}),
+              (std::array{5, 5, 5, 5})) << "stopped on the panel, continued where the master goes on";
+}
+
+// Clocks read in one pass are played as owed ticks are: every clock goes on,
+// each row keeps the master's place and sends only its newest step; while more
+// waits than a pass reads, the rows move and send nothing.
+TEST_F(FollowerTest, ClocksReadTogetherSendOnlyEachRowsNewestStep)
+{
+    s().clockOut = true;
+    const Bytes cc = {0xB0, 1, 0x40, 0xB0, 1, 0x40}, note = {0x90, 0x24, 0x40};
+    const std::tuple<const char*, int, Bytes, int> stages[] = {  // clocks read at once; the gate row loops over 1 to 8
+        {"ticks 0 to 22, steps at 0 and 12", 12, Bytes{0xFA} + Bytes(12, 0xF8) + cc + Bytes{0x80, 0, 0x7F} + note, 2},
+        {"ticks 24 to 142, read in two passes", 60, Bytes(60, 0xF8) + cc + Bytes{0x80, 0x24, 0x7F} + note, 4},
+        {"ticks 144 to 206, a pass's worth: the next sends", 32, Bytes(32, 0xF8) + cc + Bytes{0x80, 0x24, 0x7F} + note, 2}};
+    master.push_back({0, {K::Start, 0}});
+    for (const auto& [what, clocks, sent, place] : stages) {
+        master.insert(master.end(), clocks, {now + Ms, {K::Clock, 0}});
+        run_until(now + 2 * Ms);
+        EXPECT_EQ(MidiRecorder::bytes, sent) << what;
+        EXPECT_EQ(s().gateRow.loopBar.current, place) << what;
+        MidiRecorder::clear();
+    }
+}
+
+// A Song Position, whatever its value, puts a row where stepping it from the
+// start would, for rows that wrap, turn and skip.
+TEST_F(FollowerTest, ASongPositionPlacesTheRowsAsPlayingThatFarWould)
+{
+    Row_Gate& g = s().gateRow;
+    const std::array<int, 5> settings[] = {{12, 1, 2, 1, 16}, {3, 3, 1, 2, 11}, {6, 5, 0, 4, 13}, {192, 2, 1, 16, 1}};
+    for (const auto& [rate, width, direction, start, end] : settings)
+        for (int sixteenths : {0, 1, 7, 1000, 16383}) {
+            std::tie(g.rate, g.stepFader.value, g.directFader.value, g.loopBar.start, g.loopBar.end) =
+                std::tie(rate, width, direction, start, end);
+            Row_Gate played = g;
+            played.ready();
+            for (long long k = 0; k < (12LL * sixteenths + rate - 1) / rate; ++k) played.step();
+            master.push_back({now, {K::SongPosition, sixteenths}});
+            run_until(now);
+            EXPECT_EQ(std::pair(g.loopBar.current, g.forward), std::pair(played.loopBar.current, played.forward))
+                << "rate " << rate << ", " << sixteenths << " sixteenths";
+        }
 }
 
 }  // namespace

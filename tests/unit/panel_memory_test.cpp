@@ -27,6 +27,8 @@ std::string contents(const std::string& path)
     return text.str();
 }
 
+int (*const rename_no_replace_of_the_system)(const char*, const char*) = renameNoReplace;
+
 class PanelMemoryTest : public SequencerTest {
 protected:
     fs::path dir;
@@ -78,7 +80,7 @@ protected:
         int n = 0;
         for (Fader* line : lines) drag(*line, std::min(line->max, 10 * seed + 3 * n++));
     }
-    // STARTSTOP, four beats of ticks, STARTSTOP: the bytes sent.
+    // STARTSTOP, four beats of ticks, STARTSTOP and its save written: the bytes sent.
     std::vector<int> play()
     {
         MidiRecorder::clear();
@@ -87,6 +89,7 @@ protected:
         std::vector<int> sent = MidiRecorder::bytes;
         for (int i = 0; i <= lockframes; ++i) frame();
         click(s().cockpit.startstopButton.x + 7, s().cockpit.startstopButton.y + 7);
+        finish_panel_saves();
         return sent;
     }
 };
@@ -152,7 +155,6 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
         {"", "line 1: the file is empty", 120},
     };
-    std::ofstream(file + ".bad") << "kept aside before";
     for (const Case& c : cases) {
         std::ofstream(file) << c.text;
         std::string said = restart();
@@ -160,11 +162,35 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         EXPECT_EQ(said.find('\x1b'), std::string::npos) << "nothing the file holds reaches the terminal as it is";
         EXPECT_EQ(s().cockpit.tempo(), c.tempo) << said;
         EXPECT_EQ(s().noteRow.rate, 12) << said;
-        EXPECT_EQ(contents(file + ".bad.1"), c.text) << "kept aside before anything overwrites it";
+        EXPECT_EQ(contents(file + ".bad"), c.text) << "kept aside before anything overwrites it";
         EXPECT_FALSE(fs::exists(file));
-        fs::remove(file + ".bad.1");
+        fs::remove(file + ".bad");
     }
-    EXPECT_EQ(contents(file + ".bad"), "kept aside before");
+}
+
+int refused = 0;  // why renameat2 fails here; 0: it works
+int refusing_rename(const char* from, const char* to) { return (errno = refused) ? -1 : rename_no_replace_of_the_system(from, to); }
+
+// A bad file is kept aside without replacing any name, also where renameat2 is
+// refused; where it cannot be kept aside, it is left as it is and the panel is
+// not kept there, so that no save writes over it.
+TEST_F(PanelMemoryTest, ABadFileIsNeverWrittenOverEvenWhereItCannotBeKeptAside)
+{
+    const std::tuple<int, int, const char*> cases[] = {{0, 1, ".bad.1"}, {ENOSYS, 2, ".bad.2"}, {EPERM, 0, ".bad"}, {0, 1000, ""}, {EINVAL, 1000, ""}};
+    auto aside = [&](int n) { return file + ".bad" + (n ? "." + std::to_string(n) : ""); };
+    renameNoReplace = refusing_rename;
+    for (const auto& [why, taken, keptAs] : cases) {
+        refused = why;
+        for (int n = 0; n < taken; ++n) std::ofstream(aside(n)) << n;
+        std::ofstream(file) << "not a panel";
+        std::string said = restart();
+        EXPECT_EQ(keepable, *keptAs != 0) << said;
+        EXPECT_EQ(contents(file + keptAs), "not a panel") << said;
+        EXPECT_EQ(said.find("cannot keep " + file + " aside") != std::string::npos, !*keptAs) << said;
+        for (int n = 0; n < taken; ++n) EXPECT_EQ(contents(aside(n)), std::to_string(n));
+        for (const auto& left : fs::directory_iterator(dir / "state")) fs::remove(left);
+    }
+    renameNoReplace = rename_no_replace_of_the_system;
 }
 
 // Anything but a regular file of at most 64 KiB is named and left as it is, at

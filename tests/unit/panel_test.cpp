@@ -101,14 +101,22 @@ TEST_F(PanelTest, EveryFaderSnapsToEvenlySpacedPositions)
     }
 }
 
-// The lowest note, c0, is shown like any other: its display is not left bare.
+// The lowest note, c0, is shown like any other: the c as c1 shows it, and a 0
+// where c1 shows its 1; nothing of it is left bare.
 TEST_F(PanelTest, TheLowestNoteIsShown)
 {
     NoteLines& line = s().noteRow.lines;
-    drag(line.octaveFader1, 0);
-    drag(line.noteFader1, 0);
     DisN& shown = line.noteDis1;
-    EXPECT_NE(differing_pixels(schirm->surface, shown.x, shown.y, skin.display3_plain, 0, 0, 25, 15), 0);
+    drag(line.noteFader1, 0);
+    drag(line.octaveFader1, 1);
+    BITMAP* c1 = create_bitmap(25, 15);
+    blit(schirm->surface, c1, shown.x, shown.y, 0, 0, 25, 15);
+    drag(line.octaveFader1, 0);
+    EXPECT_TRUE(same_pixels(schirm->surface, shown.x, shown.y, c1, 0, 0, 16, 15));
+    EXPECT_NE(differing_pixels(schirm->surface, shown.x, shown.y, skin.display3_plain, 0, 0, 16, 15), 0);
+    for (BITMAP* other : {skin.display3_plain, c1})
+        EXPECT_NE(differing_pixels(schirm->surface, shown.x + 16, shown.y, other, 16, 0, 9, 15), 0);
+    destroy_bitmap(c1);
 }
 
 // Dragged off its track over the other controls of its row, a knob moves

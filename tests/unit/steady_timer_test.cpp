@@ -1,7 +1,6 @@
 // The steady timer: each deadline is taken exactly once, by the main loop or
-// the thread behind it; on the real clock it keeps the programmed period where
-// Allegro's own thread runs a few hundred ppm slow; the library's callbacks
-// never run at real-time priority.
+// the thread behind it, and right after any stop; the library's callbacks never
+// run at real-time priority. Its drift is measured in bench/timing.sh.
 #include "SteadyTimer.h"
 #include "headless.h"
 
@@ -10,24 +9,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
-#include <ctime>
 #include <thread>
-#include <vector>
 
 namespace {
-
-constexpr int Period = 12428;  // one tick at 120 BPM, in timer units
-constexpr int Stamps = 1000;   // about ten seconds
-long long stamps[Stamps];
-std::atomic<int> ticks{0};
-
-void stamp()
-{
-    int i = ticks.load();
-    if (i < Stamps) stamps[i] = std::chrono::steady_clock::now().time_since_epoch().count();
-    ticks.store(i + 1);
-}
 
 // The headless system has no mutexes for the timer; Allegro's Unix ones serve.
 void install_steady_timer()
@@ -39,26 +23,6 @@ void install_steady_timer()
     system_driver->unlock_mutex = _unix_unlock_mutex;
     register_steady_timer();
     install_timer();
-}
-
-bool ticked(int n)
-{
-    for (int waited = 0; ticks.load() < n && waited < 60000; waited += 5) rest(5);
-    return ticks.load() >= n;
-}
-
-// The earliest tick of each third lies on the clock's own line, however late
-// the others came: the slope between the first and last third's is the period.
-double drift_ppm()
-{
-    const double nominal = Period * 1e9 / TIMERS_PER_SECOND;
-    auto earliest = [&](int from, int to) {
-        double best = 1e300;
-        for (int i = from; i < to; ++i) best = std::min(best, stamps[i] - stamps[0] - i * nominal);
-        return best;
-    };
-    int third = Stamps / 3;
-    return (earliest(2 * third, Stamps) - earliest(1, third)) / (2.0 * third * nominal) * 1e6;
 }
 
 // Two threads race for every deadline of a clock that a third moves on, the
@@ -94,30 +58,33 @@ TEST(SteadyTimer, EachDeadlineIsTakenByOneThreadOnly)
     EXPECT_EQ(deadline.next(now.load()), due);
 }
 
-TEST(SteadyTimer, KeepsTheProgrammedPeriodOverTenSeconds)
+// A process stopped for longer than the deadline's 40 bits count (10 days), a
+// week, years: at once only the newest deadlines owed are called for.
+TEST(SteadyTimer, AfterAnyStopOnlyTheNewestDeadlinesAreOwed)
 {
-    install_steady_timer();
-    ASSERT_TRUE(steady_timer_selected());
-    run_on_main_loop(stamp);  // taken by the thread behind the main loop: no one polls here
-    install_int_ex(stamp, 100 * Period);  // then re-timed at once, as SPEED re-times the ticks
-    install_int_ex(stamp, Period);
-    std::clock_t cpu = std::clock();
-    bool done = ticked(Stamps);
-    double seconds_on_cpu = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
-    remove_timer();
-    ASSERT_TRUE(done);
-    EXPECT_LT(std::fabs(drift_ppm()), 50.0) << "Allegro's own timer thread drifts 190 ppm and more";
-    EXPECT_LT(seconds_on_cpu, 2.0) << "in ten seconds: the timer thread sleeps between its deadlines";
+    for (std::uint64_t gap : {(1ull << 39) + 1, (1ull << 40) + 50, 1ull << 45})
+        for (std::uint64_t mostOwed : {1, 48}) {
+            Deadline deadline;
+            deadline.start(1000, 12428);
+            std::uint64_t now = 1000 + gap, taken = 0;
+            while (deadline.claim(now, mostOwed)) ++taken;
+            EXPECT_EQ(taken, mostOwed) << gap;
+            EXPECT_EQ((deadline.next(now) - now - 1) / 12428, 0u) << "the next one within a period";
+        }
 }
 
-// A callback that takes its time at its first call, and notes where it ran.
+// A callback that takes its time at its first call, and notes where it ran;
+// of kind 2, it removes itself instead.
 template <int Kind>
 struct Slow {
     static inline std::atomic<int> calls{0}, finished{0}, policy{-1};
+    static inline pthread_t thread;
     static void run()
     {
-        if (calls++ == 0) {
+        if (Kind == 2) remove_int(run);
+        if (calls++ == 0 && Kind != 2) {
             policy = sched_getscheduler(0);
+            thread = pthread_self();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         finished = 1;
@@ -126,21 +93,46 @@ struct Slow {
 
 // A callback of the program's own (0) and one of the library's (1), as
 // show_mouse installs the pointer's redraw: the library's never runs at
-// real-time priority, and once remove_int returns, neither is running.
+// real-time priority (nor on the thread that may have it), and once remove_int
+// returns, neither is running. One of the program's own that removes itself
+// (2) is not waited for by itself, and not called again; a period too long for
+// a deadline is refused.
 TEST(SteadyTimer, TheLibrarysCallbacksRunAtOrdinaryPriorityAndRemovalWaitsForARunningOne)
 {
     install_steady_timer();
     using Own = Slow<0>;
     using Library = Slow<1>;
+    using Removing = Slow<2>;
     run_on_main_loop(Own::run);
-    install_int(Own::run, 1);
-    install_int(Library::run, 1);
+    run_on_main_loop(Removing::run);
+    EXPECT_LT(install_int_ex(Removing::run, Deadline::LongestPeriod + 1), 0);
+    for (auto run : {Own::run, Library::run, Removing::run}) install_int(run, 1);
     for (int waited = 0; (Own::calls == 0 || Library::calls == 0) && waited < 5000; waited += 1) rest(1);
     remove_int(Own::run);
     EXPECT_EQ(Own::finished, 1);
     remove_int(Library::run);
     EXPECT_EQ(Library::finished, 1);
     EXPECT_TRUE(Own::policy != SCHED_FIFO || Library::policy == SCHED_OTHER) << "at real-time priority";
+    EXPECT_FALSE(pthread_equal(Own::thread, Library::thread)) << "on the real-time thread";
+    for (int waited = 0; waited < 20 || (Removing::calls == 0 && waited < 5000); waited += 1) rest(1);
+    EXPECT_EQ(Removing::calls, 1);
+}
+
+pthread_t loopThread;
+std::atomic<int> takenByTheLoop{0};
+void count_the_loops_claims() { takenByTheLoop += pthread_equal(pthread_self(), loopThread) != 0; }
+
+// A main loop that is free takes its own deadlines itself; the thread behind
+// it, later by design, only stands by.
+TEST_F(SequencerTest, TheMainLoopTakesItsOwnDeadlinesWhenFree)
+{
+    install_steady_timer();
+    loopThread = pthread_self();
+    run_on_main_loop(count_the_loops_claims);
+    install_int_ex(count_the_loops_claims, TIMERS_PER_SECOND / 1000);
+    for (long passes = 0; takenByTheLoop < 10 && passes < 100000000; ++passes) s().pass();  // seconds of passes
+    remove_timer();
+    EXPECT_GE(takenByTheLoop, 10);
 }
 
 }  // namespace
