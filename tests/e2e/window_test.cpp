@@ -2,17 +2,13 @@
 // and the MIDI it sends through the capture driver (the structure and order of
 // the bytes, never their timing).
 #include "e2e.h"
-
-#include "Kalverosin4.h"
-
-#include <gtest/gtest.h>
+#include "headless.h"
 
 #include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include <fcntl.h>
@@ -168,8 +164,7 @@ TEST(PatternTest, AClickAndAProgramChangeChooseThePatternThatPlays)
     auto e3 = std::find(sent.begin(), sent.end(), std::vector<int>{0x90, 40, 64});
     EXPECT_EQ((std::count(sent.begin(), e3, std::vector<int>{0xF8}) - 1) % 96, 0);
     EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << program.report();
-    std::ifstream kept(panel);
-    EXPECT_NE(std::string(std::istreambuf_iterator<char>(kept), {}).find("\nplaying 3\n"), std::string::npos);
+    EXPECT_NE(contents(panel).find("\nplaying 3\n"), std::string::npos);
     fs::remove_all(dir);
 }
 

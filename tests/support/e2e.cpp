@@ -12,7 +12,6 @@
 #include <numeric>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -119,9 +118,7 @@ unsigned long Program::find_window(std::chrono::milliseconds deadline)
 
 std::string Program::file(const std::string& name)
 {
-    std::stringstream text;
-    text << std::ifstream(directory + "/" + name).rdbuf();
-    return text.str();
+    return contents(directory + "/" + name);
 }
 
 std::string Program::report()

@@ -1,11 +1,5 @@
 #include "headless.h"
 
-#include <cstdlib>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
-
 Skin& real_skin()
 {
     EXPECT_TRUE(start_headless_allegro());
@@ -138,21 +132,4 @@ void SequencerTest::drag(Fader& fader, int v)
     ASSERT_EQ(fader.value, v);
     release();
     frame();
-}
-
-std::string stderr_of(const std::function<void()>& code)
-{
-    std::fflush(stderr);
-    std::FILE* said = std::tmpfile();
-    int saved = dup(fileno(stderr));
-    dup2(fileno(said), fileno(stderr));
-    code();
-    std::fflush(stderr);
-    dup2(saved, fileno(stderr));
-    close(saved);
-    std::string text;
-    std::rewind(said);
-    for (int c; (c = std::fgetc(said)) != EOF;) text += static_cast<char>(c);
-    std::fclose(said);
-    return text;
 }

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -98,4 +100,16 @@ protected:
 };
 
 // What a piece of code writes to stderr.
-std::string stderr_of(const std::function<void()>& code);
+inline std::string stderr_of(const std::function<void()>& code)
+{
+    ::testing::internal::CaptureStderr();
+    code();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+// What a file holds; empty where there is none.
+inline std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
