@@ -227,9 +227,9 @@ bool Program::press_until(int left, int top, const std::function<bool()>& condit
     wait_until(steady, std::chrono::seconds(2));
     auto seen = [&] { return condition() || !running() || look() != before; };
     for (auto end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
-        button_down();
+        shell("xdotool mousedown 1");
         bool taken = wait_until(seen, std::chrono::seconds(2)) && wait_until(condition, std::chrono::seconds(20));
-        button_up();
+        shell("xdotool mouseup 1");
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         if (taken || (seen() && wait_until(condition, std::chrono::seconds(20)))) return true;
     }

@@ -52,8 +52,6 @@ public:
     // The bytes the capture driver recorded, a message from each status byte on.
     std::vector<std::vector<int>> captured_messages();
     void move(int x, int y);  // in window coordinates
-    void button_down(int button = 1) { shell("xdotool mousedown " + std::to_string(button)); }
-    void button_up(int button = 1) { shell("xdotool mouseup " + std::to_string(button)); }
     void close_window();  // as the desktop's close button asks: WM_DELETE_WINDOW
     void park();  // outside the window, hovering nothing
     // Moves the pointer to (x, y) until the 5 x 5 corner at (left, top) of the
