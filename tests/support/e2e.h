@@ -42,10 +42,7 @@ public:
     unsigned long find_window(std::chrono::milliseconds deadline = std::chrono::seconds(20));
     bool running();
     // The exit status, or -1 if the deadline passed first.
-    int wait_exit(std::chrono::milliseconds deadline)
-    {
-        return wait_until([&] { return !running(); }, deadline) ? status : -1;
-    }
+    int wait_exit(std::chrono::milliseconds deadline) { return wait_until([&] { return !running(); }, deadline) ? status : -1; }
     void stop();
     std::string error_output() { return file("stderr.txt"); }
     std::string report();  // whether it runs or how it ended, and what it wrote

@@ -15,9 +15,10 @@ MIDI_DRIVER MidiRecorder::driver = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-std::vector<Message> MidiRecorder::messages()
+std::vector<Message> SequencerTest::sent()
 {
     std::vector<Message> out;
+    const std::vector<int>& bytes = MidiRecorder::bytes;
     for (size_t i = 0; i + 2 < bytes.size(); i += 3) out.push_back({bytes[i], bytes[i + 1], bytes[i + 2]});
     EXPECT_EQ(bytes.size() % 3, 0u) << "a message was cut short";
     return out;
@@ -64,7 +65,8 @@ std::vector<int> SequencerTest::installedPeriods;
 void SequencerTest::SetUp()
 {
     HeadlessTest::SetUp();
-    MidiRecorder::install();
+    MidiRecorder::clear();
+    midi_driver = &MidiRecorder::driver;
     installedPeriods.clear();
     installTickPeriod = [](int period) { installedPeriods.push_back(period); };
     timerCounter = 0;
