@@ -21,6 +21,7 @@ namespace {
 
 using Messages = std::vector<std::vector<int>>;
 constexpr PanelPlace Startstop = panel_place("startstop"), Exit = panel_place("exit");
+Messages step_of_the_rows(int noteOff) { return {{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, noteOff, 0x7F}, {0x90, 0x24, 0x40}}; }
 
 // Index of the first All Notes Off sweep over the 16 channels at or after `from`, or -1.
 int find_sweep(const Messages& messages, int from)
@@ -60,9 +61,7 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     ASSERT_TRUE(wait_until([&] { return find_sweep(program.captured_messages(), 0) >= 0; }, std::chrono::seconds(20)));
     Messages messages = program.captured_messages();
     ASSERT_EQ(find_sweep(messages, 0), 40) << "ticks 0 to 118: ten steps";
-    for (int i = 4; i < 40; i += 4)
-        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
-                  (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, 0x24, 0x7F}, {0x90, 0x24, 0x40}})) << i;
+    for (int i = 4; i < 40; i += 4) EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4), step_of_the_rows(0x24)) << i;
     fs::remove_all(fs::path(fifo).parent_path());
 }
 
@@ -102,8 +101,7 @@ TEST(DesktopTest, SpaceAndClicksWithoutLengthPlayStopAndExit)
     EXPECT_EQ(at[2], at[1] + 16) << "nothing from the rows after the stop, then EXIT's sweep";
     for (int i = 0; i < at[1]; i += 4) {
         i += i == at[0] ? 16 : 0;
-        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
-                  (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, i ? 0x24 : 0, 0x7F}, {0x90, 0x24, 0x40}})) << i;
+        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4), step_of_the_rows(i ? 0x24 : 0)) << i;
     }
 }
 

@@ -54,9 +54,8 @@ public:
     // Moves the pointer to (x, y) until the 5 x 5 corner at (left, top) of the
     // widget there looks other than in the first picture; false if it never did.
     bool hover(int x, int y, int left, int top);
-    // Holds the 15 x 15 button at (left, top) down, as a user holds a click,
-    // until the condition holds; false if it never did. A press the program
-    // did not see (its look stays) is let go and made again.
+    // Holds the 15 x 15 button at (left, top) down, as a user holds a click, until
+    // the condition holds; false if it never did. An unseen press is made again.
     bool press_until(int left, int top, const std::function<bool()>& condition);
     std::vector<unsigned short> screenshot();  // 640 x 480 RGB 565 values, row by row
     std::string directory;
