@@ -71,12 +71,7 @@ TEST_F(SequencerTest, PlayedThroughTheAlsaSequencer)
                                           0x40, 0xF8}));
     click(c.exitButton.x + 7, c.exitButton.y + 7);
     midi_alsa_seq.exit(FALSE);
-    for (size_t i = 0; i < MidiRecorder::bytes.size(); ++i) {
-        int byte = MidiRecorder::bytes[i];
-        if (byte >= 0x80)
-            std::printf(i ? "\nsent: %02X" : "sent: %02X", byte);
-        else
-            std::printf(" %02X", byte);
-    }
+    for (size_t i = 0; i < MidiRecorder::bytes.size(); ++i)
+        std::printf(MidiRecorder::bytes[i] < 0x80 ? " %02X" : i ? "\nsent: %02X" : "sent: %02X", MidiRecorder::bytes[i]);
     std::printf("\n");
 }

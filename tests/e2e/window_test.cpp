@@ -2,17 +2,13 @@
 // and the MIDI it sends through the capture driver (the structure and order of
 // the bytes, never their timing).
 #include "e2e.h"
-
-#include "Kalverosin4.h"
-
-#include <gtest/gtest.h>
+#include "headless.h"
 
 #include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include <fcntl.h>
@@ -25,6 +21,7 @@ namespace {
 
 using Messages = std::vector<std::vector<int>>;
 constexpr PanelPlace Startstop = panel_place("startstop"), Exit = panel_place("exit");
+Messages step_of_the_rows(int noteOff) { return {{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, noteOff, 0x7F}, {0x90, 0x24, 0x40}}; }
 
 // Index of the first All Notes Off sweep over the 16 channels at or after `from`, or -1.
 int find_sweep(const Messages& messages, int from)
@@ -33,37 +30,6 @@ int find_sweep(const Messages& messages, int from)
     for (int channel = 0; channel < 16; ++channel) sweep.push_back({0xB0 + channel, 0x7B, 0x00});
     auto found = std::search(messages.begin() + from, messages.end(), sweep.begin(), sweep.end());
     return found == messages.end() ? -1 : static_cast<int>(found - messages.begin());
-}
-
-// STARTSTOP until n messages have been sent, STARTSTOP until the sweep, EXIT until the program has ended.
-void play_stop_and_exit(Program& program, size_t n)
-{
-    auto sent = [&] { return program.captured_messages().size(); };
-    EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y, [&] { return sent() >= n; })) << sent();
-    EXPECT_TRUE(program.press_until(Startstop.x, Startstop.y, [&] { return find_sweep(program.captured_messages(), 0) >= 0; }))
-        << sent();
-    EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << program.report();
-    EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0);
-}
-
-TEST(MidiTest, StartPlaysEveryTwelveTicksStopAndExitSweepAndTheProgramEnds)
-{
-    Program program;
-    wait_for_first_picture(program);
-    // The keys go to the window under the pointer; none but Space does anything.
-    program.move(panel_place("row-binding").x + 125, panel_place("row-binding").y + 3);
-    shell("xdotool key --delay 20 Return s x Escape Up Down 1 2 F1");
-    play_stop_and_exit(program, 16);
-    EXPECT_EQ(program.error_output(), "") << "a start without a sound card has nothing to say";
-
-    Messages messages = program.captured_messages();
-    int stop = find_sweep(messages, 0);
-    ASSERT_GE(stop, 16);
-    for (int i = 0; i < stop; i += 4)
-        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
-                  (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, i ? 0x24 : 0, 0x7F}, {0x90, 0x24, 0x40}})) << i;
-    EXPECT_EQ(find_sweep(messages, stop + 16), stop + 16) << "nothing from the rows after the stop, then EXIT's sweep";
-    EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
 }
 
 std::string new_fifo()  // in a directory of its own, for a master to write to
@@ -95,49 +61,55 @@ TEST(FollowTest, TheRealProgramPlaysToTheClocksOfAMaster)
     ASSERT_TRUE(wait_until([&] { return find_sweep(program.captured_messages(), 0) >= 0; }, std::chrono::seconds(20)));
     Messages messages = program.captured_messages();
     ASSERT_EQ(find_sweep(messages, 0), 40) << "ticks 0 to 118: ten steps";
-    for (int i = 4; i < 40; i += 4)
-        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4),
-                  (Messages{{0xB0, 1, 0x40}, {0xB0, 1, 0x40}, {0x80, 0x24, 0x7F}, {0x90, 0x24, 0x40}})) << i;
+    for (int i = 4; i < 40; i += 4) EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4), step_of_the_rows(0x24)) << i;
     fs::remove_all(fs::path(fifo).parent_path());
 }
 
-// With the pointer in the window, Space and a press and release with nothing
-// between (xdotool click) each start and stop the rows; such a click on EXIT ends the program.
+// With the pointer in the window no key but Space does anything; Space and a press and release with
+// nothing between (xdotool click) each start the rows, which play every twelve ticks, and stop them with a
+// sweep; such a click on EXIT sweeps and ends the program, which has said nothing and kept nothing.
 TEST(DesktopTest, SpaceAndClicksWithoutLengthPlayStopAndExit)
 {
     Program program;
     wait_for_first_picture(program);
-    auto sweeps = [&] {
+    auto stops = [&] {
         Messages messages = program.captured_messages();
-        int count = 0;
-        for (int at = find_sweep(messages, 0); at >= 0; at = find_sweep(messages, at + 16)) ++count;
-        return count;
+        std::vector<int> sweeps;
+        for (int at = find_sweep(messages, 0); at >= 0; at = find_sweep(messages, at + 16)) sweeps.push_back(at);
+        return sweeps;
     };
     ASSERT_TRUE(program.hover(Startstop.x + 7, Startstop.y + 7, Startstop.x, Startstop.y));
+    shell("xdotool key --delay 20 Return s x Escape Up Down 1 2 F1");
     for (const std::string toggle : {"key space", "click 1"}) {
-        size_t before = program.captured_messages().size();
-        int stopped = sweeps();
+        size_t before = program.captured_messages().size(), stopped = stops().size();
         shell("xdotool " + toggle);
         // Four steps take longer than the button's lock after a toggle (10 frames).
         auto played = [&] { return program.captured_messages().size() >= before + 16; };
         EXPECT_TRUE(wait_until(played, std::chrono::seconds(20))) << toggle;
         shell("xdotool " + toggle);
-        EXPECT_TRUE(wait_until([&] { return sweeps() == stopped + 1; }, std::chrono::seconds(20))) << toggle;
+        EXPECT_TRUE(wait_until([&] { return stops().size() == stopped + 1; }, std::chrono::seconds(20))) << toggle;
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     ASSERT_TRUE(program.hover(Exit.x + 7, Exit.y + 7, Exit.x, Exit.y));
-    program.click();
+    shell("xdotool click 1");
     EXPECT_EQ(program.wait_exit(std::chrono::seconds(20)), 0) << program.report();
-    EXPECT_EQ(sweeps(), 3);
+    EXPECT_EQ(program.error_output(), "") << "a start without a sound card has nothing to say";
+    EXPECT_FALSE(fs::exists(program.directory + "/.local")) << "without the options nothing is kept";
+    Messages messages = program.captured_messages();
+    std::vector<int> at = stops();
+    ASSERT_EQ(at.size(), 3u);
+    EXPECT_EQ(at[2], at[1] + 16) << "nothing from the rows after the stop, then EXIT's sweep";
+    for (int i = 0; i < at[1]; i += 4) {
+        i += i == at[0] ? 16 : 0;
+        EXPECT_EQ(Messages(messages.begin() + i, messages.begin() + i + 4), step_of_the_rows(i ? 0x24 : 0)) << i;
+    }
 }
 
 // Patterns kept in the panel file: a click on pattern-2 while stopped plays it from the start; a Program
 // Change through the capture input chooses pattern 3, which comes at a bar line; the file keeps it.
 TEST(PatternTest, AClickAndAProgramChangeChooseThePatternThatPlays)
 {
-    char pattern[] = "/tmp/kalverosin-patterns-XXXXXX";
-    const std::string dir = mkdtemp(pattern), fifo = dir + "/input", panel = dir + "/panel";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string fifo = new_fifo(), dir = fs::path(fifo).parent_path().string(), panel = dir + "/panel";
     std::ofstream(panel) << "kalverosin4-panel 2\nplaying 1\npattern 2\nrow note\nnotes d3 d3 d3\n"
                             "pattern 3\nrow note\nnotes e3 e3 e3\nend\n";
     Program program({}, "capture_input = " + fifo + "\n[kalverosin4]\npatterns = yes\nmidi_clock = yes\nremember_panel = yes\n"
@@ -168,8 +140,7 @@ TEST(PatternTest, AClickAndAProgramChangeChooseThePatternThatPlays)
     auto e3 = std::find(sent.begin(), sent.end(), std::vector<int>{0x90, 40, 64});
     EXPECT_EQ((std::count(sent.begin(), e3, std::vector<int>{0xF8}) - 1) % 96, 0);
     EXPECT_TRUE(program.press_until(Exit.x, Exit.y, [&] { return !program.running(); })) << program.report();
-    std::ifstream kept(panel);
-    EXPECT_NE(std::string(std::istreambuf_iterator<char>(kept), {}).find("\nplaying 3\n"), std::string::npos);
+    EXPECT_NE(contents(panel).find("\nplaying 3\n"), std::string::npos);
     fs::remove_all(dir);
 }
 

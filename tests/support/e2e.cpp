@@ -8,11 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <numeric>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -119,9 +117,7 @@ unsigned long Program::find_window(std::chrono::milliseconds deadline)
 
 std::string Program::file(const std::string& name)
 {
-    std::stringstream text;
-    text << std::ifstream(directory + "/" + name).rdbuf();
-    return text.str();
+    return contents(directory + "/" + name);
 }
 
 std::string Program::report()
@@ -230,9 +226,9 @@ bool Program::press_until(int left, int top, const std::function<bool()>& condit
     wait_until(steady, std::chrono::seconds(2));
     auto seen = [&] { return condition() || !running() || look() != before; };
     for (auto end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
-        button_down();
+        shell("xdotool mousedown 1");
         bool taken = wait_until(seen, std::chrono::seconds(2)) && wait_until(condition, std::chrono::seconds(20));
-        button_up();
+        shell("xdotool mouseup 1");
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         if (taken || (seen() && wait_until(condition, std::chrono::seconds(20)))) return true;
     }
@@ -249,14 +245,6 @@ const std::vector<unsigned short>& first_picture()
         return all;
     }();
     return pixels;
-}
-
-// How many pixels differ from the golden picture.
-static std::string differences(const std::vector<unsigned short>& shot)
-{
-    if (shot.size() != first_picture().size()) return "no screenshot";
-    return std::to_string(std::inner_product(shot.begin(), shot.end(), first_picture().begin(), 0L, std::plus<>(),
-                                             std::not_equal_to<>())) + " pixels differ";
 }
 
 void wait_for_first_picture(Program& program)
@@ -278,5 +266,7 @@ void wait_for_first_picture(Program& program)
         return false;
     };
     EXPECT_TRUE(wait_until(shown, std::chrono::seconds(20)))
-        << "not the golden first picture (" << differences(shot) << "); " << program.report();
+        << "not the golden first picture (" << program.report() << "): of " << shot.size() << " pixels shot, "
+        << std::inner_product(shot.begin(), shot.end(), first_picture().begin(), 0L, std::plus<>(), std::not_equal_to<>())
+        << " differ";
 }

@@ -42,27 +42,20 @@ public:
     unsigned long find_window(std::chrono::milliseconds deadline = std::chrono::seconds(20));
     bool running();
     // The exit status, or -1 if the deadline passed first.
-    int wait_exit(std::chrono::milliseconds deadline)
-    {
-        return wait_until([&] { return !running(); }, deadline) ? status : -1;
-    }
+    int wait_exit(std::chrono::milliseconds deadline) { return wait_until([&] { return !running(); }, deadline) ? status : -1; }
     void stop();
     std::string error_output() { return file("stderr.txt"); }
     std::string report();  // whether it runs or how it ended, and what it wrote
     // The bytes the capture driver recorded, a message from each status byte on.
     std::vector<std::vector<int>> captured_messages();
     void move(int x, int y);  // in window coordinates
-    void button_down(int button = 1) { shell("xdotool mousedown " + std::to_string(button)); }
-    void button_up(int button = 1) { shell("xdotool mouseup " + std::to_string(button)); }
-    void click() { shell("xdotool click 1"); }  // a press and release with nothing between
     void close_window();  // as the desktop's close button asks: WM_DELETE_WINDOW
     void park();  // outside the window, hovering nothing
     // Moves the pointer to (x, y) until the 5 x 5 corner at (left, top) of the
     // widget there looks other than in the first picture; false if it never did.
     bool hover(int x, int y, int left, int top);
-    // Holds the 15 x 15 button at (left, top) down, as a user holds a click,
-    // until the condition holds; false if it never did. A press the program
-    // did not see (its look stays) is let go and made again.
+    // Holds the 15 x 15 button at (left, top) down, as a user holds a click, until
+    // the condition holds; false if it never did. An unseen press is made again.
     bool press_until(int left, int top, const std::function<bool()>& condition);
     std::vector<unsigned short> screenshot();  // 640 x 480 RGB 565 values, row by row
     std::string directory;

@@ -1,11 +1,5 @@
 #include "headless.h"
 
-#include <cstdlib>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
-
 Skin& real_skin()
 {
     EXPECT_TRUE(start_headless_allegro());
@@ -21,9 +15,10 @@ MIDI_DRIVER MidiRecorder::driver = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-std::vector<Message> MidiRecorder::messages()
+std::vector<Message> SequencerTest::sent()
 {
     std::vector<Message> out;
+    const std::vector<int>& bytes = MidiRecorder::bytes;
     for (size_t i = 0; i + 2 < bytes.size(); i += 3) out.push_back({bytes[i], bytes[i + 1], bytes[i + 2]});
     EXPECT_EQ(bytes.size() % 3, 0u) << "a message was cut short";
     return out;
@@ -70,7 +65,8 @@ std::vector<int> SequencerTest::installedPeriods;
 void SequencerTest::SetUp()
 {
     HeadlessTest::SetUp();
-    MidiRecorder::install();
+    MidiRecorder::clear();
+    midi_driver = &MidiRecorder::driver;
     installedPeriods.clear();
     installTickPeriod = [](int period) { installedPeriods.push_back(period); };
     timerCounter = 0;
@@ -138,21 +134,4 @@ void SequencerTest::drag(Fader& fader, int v)
     ASSERT_EQ(fader.value, v);
     release();
     frame();
-}
-
-std::string stderr_of(const std::function<void()>& code)
-{
-    std::fflush(stderr);
-    std::FILE* said = std::tmpfile();
-    int saved = dup(fileno(stderr));
-    dup2(fileno(said), fileno(stderr));
-    code();
-    std::fflush(stderr);
-    dup2(saved, fileno(stderr));
-    close(saved);
-    std::string text;
-    std::rewind(said);
-    for (int c; (c = std::fgetc(said)) != EOF;) text += static_cast<char>(c);
-    std::fclose(said);
-    return text;
 }

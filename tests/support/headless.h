@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -34,12 +36,6 @@ inline Bytes operator+(Bytes a, const Bytes& b)
 struct MidiRecorder {
     static std::vector<int> bytes;
     static MIDI_DRIVER driver;
-    static void install()
-    {
-        clear();
-        midi_driver = &driver;
-    }
-    static std::vector<Message> messages();
     static void clear() { bytes.clear(); }
 };
 
@@ -89,7 +85,7 @@ protected:
     void grab(Fader& fader, int offset = 7);
     // Holds a fader's knob and moves the pointer a pixel a frame until the fader shows v.
     void drag(Fader& fader, int v);
-    std::vector<Message> sent() { return MidiRecorder::messages(); }
+    std::vector<Message> sent();  // the bytes recorded, as three-byte messages
     // Whether the surface shows the picture (its w left columns) with its top-left corner at (x, y).
     bool shows(BITMAP* picture, int x, int y, int w = 15)
     {
@@ -98,4 +94,16 @@ protected:
 };
 
 // What a piece of code writes to stderr.
-std::string stderr_of(const std::function<void()>& code);
+inline std::string stderr_of(const std::function<void()>& code)
+{
+    ::testing::internal::CaptureStderr();
+    code();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+// What a file holds; empty where there is none.
+inline std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}

@@ -147,9 +147,7 @@ TEST_F(AlsaSeqDriver, ConnectsAtStartToTheConfiguredDestination)
         bool known = c.destination == std::string("Synth:0");
         connectResult = c.connect;
         configure(c.destination);
-        ::testing::internal::CaptureStderr();
-        start();
-        std::string complaint = ::testing::internal::GetCapturedStderr();
+        std::string complaint = stderr_of([&] { start(); });
         send({0xB0, 0x07, 0x64});
         Lines expected = {"cc 7 100 ch0"};
         if (known) expected.insert(expected.begin(), "connect 3 130:0");
@@ -195,9 +193,7 @@ TEST_F(AlsaSeqDriver, WhatFailsAtStartIsNamedAndAnOpenedClientClosed)
         openResult = c.open;
         portResult = c.port;
         calls.clear();
-        ::testing::internal::CaptureStderr();
-        EXPECT_NE(midi_alsa_seq.init(FALSE, 16), 0);
-        std::string complaint = ::testing::internal::GetCapturedStderr();
+        std::string complaint = stderr_of([] { EXPECT_NE(midi_alsa_seq.init(FALSE, 16), 0); });
         EXPECT_NE(complaint.find(c.complaint), std::string::npos) << complaint;
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.back(), c.lastCall);

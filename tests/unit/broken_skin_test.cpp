@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <iterator>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -39,12 +38,6 @@ const fs::path Scratch = fs::temp_directory_path() / ("kalverosin-skin-" + std::
 // Seven by eleven pixels of a digit are drawn; a cockpit panel is drawn whole.
 const SkinFile Digit{"knobcut/dd0.bmp", nullptr, 7, 11};
 
-std::string committed(const char* name)
-{
-    std::ifstream in(fs::path(KNOBCUT_PARENT) / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Why the skin loader refuses the file, or without one the whole skin; empty when it loads.
 std::string refusal(const std::string& path = "")
 {
@@ -61,7 +54,7 @@ using BrokenSkin = HeadlessTest;
 TEST_F(BrokenSkin, NamesTheFileAndWhatIsWrongWithIt)
 {
     for (const Spoil& spoil : Spoils) {
-        std::string spoiled = committed(Digit.name);
+        std::string spoiled = contents(fs::path(KNOBCUT_PARENT) / Digit.name);
         if (spoil.at == CutTo) spoiled.resize(spoil.value);
         for (int i = 0; i < spoil.bytes; ++i) spoiled[spoil.at + i] = static_cast<char>(spoil.value >> (8 * i));
         std::ofstream(Scratch, std::ios::binary) << spoiled;

@@ -8,8 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace {
 
 void configure(const std::string& text) { set_config_data(text.c_str(), static_cast<int>(text.size())); }

@@ -13,19 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int (*const rename_no_replace_of_the_system)(const char*, const char*) = renameNoReplace;
 

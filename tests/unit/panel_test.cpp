@@ -8,16 +8,6 @@ namespace {
 
 using PanelTest = SequencerTest;
 
-TEST_F(PanelTest, FirstPictureIsTheGoldenOneAndReachesTheWindow)
-{
-    BITMAP* golden = golden_first_picture();
-    ASSERT_NE(golden, nullptr) << "tests/golden/first-picture.bmp cannot be read";
-    EXPECT_EQ(differing_pixels(schirm->surface, 0, 0, golden, 0, 0, 640, 480), 0)
-        << "the panel is not tests/golden/first-picture.bmp; scripts/golden.sh draws it anew if that is meant";
-    frame();
-    EXPECT_TRUE(same_pixels(screen, 0, 0, golden, 0, 0, 640, 480));
-}
-
 // Held down, the pointer sets the cell under it in every step button it
 // crosses, one frame after entering it; the two controller rows act as one.
 TEST_F(PanelTest, DraggingAcrossStepButtonsSetsTheCellUnderThePointerInEach)
@@ -119,10 +109,17 @@ TEST_F(PanelTest, TheLowestNoteIsShown)
     destroy_bitmap(c1);
 }
 
-// Dragged off its track over the other controls of its row, a knob moves
-// nothing else; brought back, it leaves the panel as it was.
-TEST_F(PanelTest, AHeldKnobKeepsThePointerToItself)
+// The first picture is the golden one, in the window too. Dragged off its track
+// over the other controls of its row, a knob moves nothing else; brought back,
+// it leaves the panel as it was.
+TEST_F(PanelTest, FirstPictureIsTheGoldenOneAndAHeldKnobKeepsThePointerToItself)
 {
+    BITMAP* golden = golden_first_picture();
+    ASSERT_NE(golden, nullptr) << "tests/golden/first-picture.bmp cannot be read";
+    ASSERT_EQ(differing_pixels(schirm->surface, 0, 0, golden, 0, 0, 640, 480), 0)
+        << "the panel is not tests/golden/first-picture.bmp; scripts/golden.sh draws it anew if that is meant";
+    frame();
+    EXPECT_TRUE(same_pixels(screen, 0, 0, golden, 0, 0, 640, 480)) << "the window shows the panel";
     // The lower controller row is left out: the two controller rows share their controls.
     for (int top : {s().upperControllerRow.y, s().noteRow.y, s().gateRow.y})
         for (const FaderRange& r : panel_faders(s())) {
@@ -141,7 +138,7 @@ TEST_F(PanelTest, AHeldKnobKeepsThePointerToItself)
             pointer_at(-100, -100);
             frame();
             frame();
-            ASSERT_EQ(differing_pixels(schirm->surface, 0, 0, golden_first_picture(), 0, 0, 640, 480), 0)
+            ASSERT_EQ(differing_pixels(schirm->surface, 0, 0, golden, 0, 0, 640, 480), 0)
                 << "holding the fader at " << f.x << "," << f.y;
         }
 }

@@ -3,8 +3,7 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
-#include <fstream>
+#include <cstdlib>
 
 namespace {
 
@@ -12,17 +11,8 @@ struct Ran { std::string out, err; int status; };
 
 Ran run_without_display(const std::string& arguments)
 {
-    std::string command = std::string("env -u DISPLAY ") + PROGRAM_PATH + " " + arguments + " 2>stderr-startup.txt";
-    FILE* program = popen(command.c_str(), "r");
-    Ran ran{"", "", -1};
-    if (!program) return ran;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, program)) ran.out += buffer;
-    int status = pclose(program);
-    std::ifstream errors("stderr-startup.txt");
-    ran.err.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return ran;
+    int status = std::system(("env -u DISPLAY '" PROGRAM_PATH "' " + arguments + " >startup.out 2>startup.err").c_str());
+    return {contents("startup.out"), contents("startup.err"), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 // Without a window there is no instrument: the box's text on stdout, the reason on stderr, and a status that
