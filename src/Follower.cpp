@@ -7,20 +7,10 @@
 
 namespace {
 
-constexpr int TicksPerBeat = 48;
-constexpr int NoteOff = 0x80;
-constexpr int TimingClock = 0xF8;
-constexpr int ClockStart = 0xFA;
-constexpr int ClockContinue = 0xFB;
-constexpr int ClockStop = 0xFC;
-constexpr int SongPosition = 0xF2;
-constexpr int TicksPerClock = TicksPerBeat / 24;
 constexpr int ClocksPerSixteenth = 6;
 
 constexpr long long VanishedAfter = 500000000;  // ns without a clock while running, at least
 constexpr long long SlowestClock = 10000000000;  // ns between two clocks of a master at 0.25 BPM
-// A flood from the master must leave every pass its frame, the pointer and EXIT.
-constexpr int MessagesPerPass = 32;
 constexpr int LongestStep = 4 * TicksPerBeat;  // a row at RATE 1
 
 // The number of ticks before `ticks` on which a row of that rate steps.

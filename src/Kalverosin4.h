@@ -551,6 +551,18 @@ void init();
 void timerCounter_Updater();
 void FrameTimerUpdater();
 
+// The tick clock, and the MIDI messages the sequencer sends and passes on.
+inline constexpr int TicksPerBeat = 48;
+inline constexpr int TicksPerClock = TicksPerBeat / 24;  // a MIDI clock is 24 to the beat
+inline constexpr int NoteOff = 0x80;
+inline constexpr int NoteOn = 0x90;
+inline constexpr int ControlChange = 0xB0;
+inline constexpr int SongPosition = 0xF2;
+inline constexpr int TimingClock = 0xF8;
+inline constexpr int ClockStart = 0xFA;
+inline constexpr int ClockContinue = 0xFB;
+inline constexpr int ClockStop = 0xFC;
+
 // Timer period of one tick at a tempo in beats per minute.
 int tick_period(int tempo);
 // Re-times the tick clock; tests put a recorder here.

@@ -33,7 +33,6 @@ namespace {
 
 constexpr int FrameRate = 50;
 constexpr int init_tempo = 120;
-constexpr int TicksPerBeat = 48;
 constexpr int TimerUnitsPerMinute = 71590860;  // 60 x TIMERS_PER_SECOND
 
 void install_tick_timer(int period) { install_int_ex(timerCounter_Updater, period); }
@@ -392,15 +391,8 @@ void Sequencer::refresh_cockpit()
 
 namespace {
 
-constexpr int ControlChange = 0xB0;
-constexpr int NoteOff = 0x80;
-constexpr int NoteOn = 0x90;
 constexpr int AllNotesOff = 0x7B;
 constexpr int MidiChannels = 16;
-constexpr int TimingClock = 0xF8;
-constexpr int ClockStart = 0xFA;
-constexpr int ClockStop = 0xFC;
-constexpr int TicksPerClock = TicksPerBeat / 24;
 
 }  // namespace
 

@@ -41,5 +41,9 @@ bool listen_to_master();
 // (poll's events set); -1 when input is already waiting to be read.
 int master_input_descriptors(pollfd* fds, int room);
 
+// A flood of input must leave every pass of the main loop its frame, the
+// pointer and EXIT: a pass reads at most this many messages.
+inline constexpr int MessagesPerPass = 32;
+
 // The next message from the master, if one has come; never waits.
 bool next_master_message(MasterMessage& message);

@@ -8,7 +8,6 @@ namespace {
 
 constexpr int PatternStripId = 8000;
 constexpr int BlinkFrames = 12;  // a waiting pattern blinks about twice a second
-constexpr int PlayerMessagesPerPass = 32;
 constexpr int Cell = 15;
 enum Look { Unseen, Empty, Held, Playing };
 
@@ -250,8 +249,7 @@ void hear_player(Sequencer& s, const MasterMessage& message)
 void listen_to_player(Sequencer& s)
 {
     if (!s.patterns.on && !s.transpose.on) return;
-    // A bounded number a pass, as a follower reads, so that a flood leaves the pass its frame.
     MasterMessage message;
-    for (int read = 0; read < PlayerMessagesPerPass && s.readMaster(message); ++read)
+    for (int read = 0; read < MessagesPerPass && s.readMaster(message); ++read)
         if (message.kind == MasterKind::ProgramChange || message.kind == MasterKind::NoteOn) hear_player(s, message);
 }

@@ -15,7 +15,6 @@ namespace {
 constexpr long long NanosPerSecond = 1000000000;
 // What a sleeping thread may wake late on a loaded machine, with room to spare.
 constexpr long long WakeAhead = 2000000;
-constexpr int TicksPerClock = 2;
 constexpr int MostDescriptors = 8;
 
 timespec at(long long nanoseconds)
