@@ -135,6 +135,7 @@ void Sequencer::hear_clock(long long now)
     if (!running()) return;
     awaitingClock = false;
     ++nextClock;
+    swing.clock_heard(nextClock - 1, now, masterClock.interval());
 }
 
 // Every tick up to this one in order, so that each row keeps the master's
