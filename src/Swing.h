@@ -45,6 +45,7 @@ public:
     void drop() { first = count = 0; }
     int waiting() const { return count; }
 
+    std::unique_ptr<Fader> fader;  // made with the first picture, where swing is on
     void draw_first(Sequencer& s);
     void refresh(Sequencer& s);
 
@@ -66,7 +67,6 @@ private:
     long long waitAfter = 0;
     long long lastDue = 0;
     int shown = -1;
-    std::unique_ptr<Fader> fader;  // made with the first picture, where swing is on
     void latch(long long t);
     void send_first();
 };

@@ -6,6 +6,7 @@
 
 #include <allegro/internal/aintern.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -295,6 +296,59 @@ TEST_F(PlayTest, TheTickCounterWrapsWithoutLosingThePace)
         if (!taken().empty()) stepsAt.push_back(static_cast<int>(i));
     }
     EXPECT_EQ(stepsAt, (std::vector<int>{12, 24, 36, 48, 60}));
+}
+
+// w(u) in hundredths of a tick for the moments rates 64 to 8 fall on, and the
+// delay behind the straight tick in timer units at 120 BPM, rounded up.
+TEST(Swing, TheWarpMovesEachMomentOfAPairAndNothingEarlier)
+{
+    const std::array<int, 9> us = {0, 3, 6, 9, 12, 15, 18, 21, 24};
+    const std::tuple<int, std::array<long long, 9>, std::array<long long, 3>> cases[] = {  // S, w(us), delays at 3, 12, 18
+        {50, {0, 300, 600, 900, 1200, 1500, 1800, 2100, 2400}, {0, 0, 0}},
+        {54, {0, 324, 648, 972, 1296, 1572, 1848, 2124, 2400}, {2983, 11931, 5966}},
+        {62, {0, 372, 744, 1116, 1488, 1716, 1944, 2172, 2400}, {8949, 35793, 17897}},
+        {75, {0, 450, 900, 1350, 1800, 1950, 2100, 2250, 2400}, {18642, 74568, 37284}}};
+    for (const auto& [percent, warps, delays] : cases) {
+        for (size_t i = 0; i < us.size(); ++i) EXPECT_EQ(swing_warp(us[i], percent), warps[i]) << percent << " % at " << us[i];
+        for (int k : {0, 1, 2}) EXPECT_EQ(swing_delay_units(std::array{3, 12, 18}[k], percent, tick_period(120)), delays[k]);
+    }
+}
+
+// At 75 % the step of tick 12 waits until tick 18's moment, behind the clock
+// out; the fader counts from the next pair; a stop drops a step still waiting.
+TEST_F(PlayTest, SwungStepsWaitForTheirMomentWhileTheClockOutStaysStraight)
+{
+    static long long now;
+    now = 0;
+    s().clockNow = [] { return now; };
+    s().clockOut = s().swing.on = true;
+    s().swing.draw_first(s());
+    drag(*s().swing.fader, 75);
+    startstop();
+    MidiRecorder::clear();
+    auto notes = [] { return std::count(MidiRecorder::bytes.begin(), MidiRecorder::bytes.end(), 0x90); };
+    tick_passes(1, 17);
+    EXPECT_EQ(MidiRecorder::bytes, std::vector<int>(8, 0xF8)) << "ticks 2 to 16 clocked, the step of 12 waits";
+    now = 62495128;  // 6 ticks of 120 BPM, rounded up, less a nanosecond
+    tick_pass(17);
+    EXPECT_EQ(MidiRecorder::bytes.size(), 8u);
+    now += 1;
+    tick_pass(17);
+    std::vector<int> step = {0xB0, 1, 0x40, 0xB0, 1, 0x40, 0x80, 0x24, 0x7F, 0x90, 0x24, 0x40};
+    step.insert(step.begin(), 8, 0xF8);
+    EXPECT_EQ(MidiRecorder::bytes, step);
+    drag(*s().swing.fader, 50);
+    tick_passes(18, 30);
+    drag(*s().swing.fader, 75);
+    tick_passes(31, 36);
+    EXPECT_EQ(notes(), 3) << "ticks 24 and 36 straight: the pair had begun at 50 %";
+    tick_passes(37, 60);
+    EXPECT_EQ(notes(), 4) << "tick 48 straight, tick 60 waits";
+    startstop();
+    now = 1000000000000;
+    tick_pass(61);
+    EXPECT_EQ(notes(), 4) << "no Note On after the sweep";
+    EXPECT_EQ(MidiRecorder::bytes.back(), 0);
 }
 
 // Allegro's configuration as a user writes it, read once at start.
