@@ -85,6 +85,7 @@ void Sequencer::follow_master()
     if (nextClock > 0 && interval > 0 && now >= masterClock.last() + interval / 2) play_up_to(2 * nextClock - 1);
     // A master that stops sending clocks leaves no note sounding; the rows wait where they stand.
     if (!silenced && masterClock.last() != 0 && now - masterClock.last() > std::max(VanishedAfter, 2 * interval)) {
+        swing.end_notes();
         send_midi(NoteOff + midiChannel, lastNote, 0x7F);
         silenced = true;
     }

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int Straight = 50;
+constexpr int NoteOff = 0x80;
 constexpr int Half = SwingPairTicks / 2;
 constexpr int HundredthsPerClock = 200;  // a clock is two ticks
 constexpr long long NanosPerSecond = 1000000000;
@@ -106,6 +107,12 @@ void Swing::send_first()
 void Swing::send_due(long long now)
 {
     while (count > 0 && held[first].due >= 0 && held[first].due <= now) send_first();
+}
+
+void Swing::end_notes()
+{
+    for (; count > 0; --count, first = (first + 1) % Room)
+        if ((held[first].bytes[0] & 0xF0) == NoteOff) send_midi(held[first].bytes[0], held[first].bytes[1], held[first].bytes[2]);
 }
 
 long long Swing::next_due() const { return count > 0 ? held[first].due : -1; }

@@ -43,6 +43,8 @@ public:
     long long next_due() const;
     // At a stop, EXIT or a channel change, before the sweep.
     void drop() { first = count = 0; }
+    // When a master vanishes: every Note Off waiting goes out now, nothing else does.
+    void end_notes();
     int waiting() const { return count; }
 
     std::unique_ptr<Fader> fader;  // made with the first picture, where swing is on
