@@ -114,7 +114,7 @@ def step_indices(starts, period, beat):
     return indices
 
 
-def steps_on_tick_grid(starts, ticks, step_ticks):
+def steps_on_tick_grid(starts, ticks, step_ticks, delay=lambda k: 0):
     """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
     The stamps give the tick grid (the line below them that is closest to them).
@@ -125,10 +125,15 @@ def steps_on_tick_grid(starts, ticks, step_ticks):
     leave no room for that (a stall's owed ticks handed over in more than one
     pass give more than one late step). Counting the stamps before each step
     instead would be thrown off by a timer thread that stamps a tick late.
+    A swung step belongs to the latest position whose swung moment (delay(k)
+    after it) lies before it left.
     """
     tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
     step_period = tick_period * step_ticks
     indices = [math.floor((start - tick_origin + GRID_SLACK) / step_period) for start in starts]
+    for i, start in enumerate(starts):
+        while indices[i] > 0 and tick_origin + step_period * indices[i] + delay(indices[i]) - GRID_SLACK > start:
+            indices[i] -= 1
     indices[0] = 0  # the first step leaves at the press, off the timer's phase
     for i in range(len(starts) - 2, 0, -1):
         indices[i] = min(indices[i], indices[i + 1] - 1)
@@ -200,7 +205,8 @@ def analyse(path, tempo, step_ticks, ticks_path=None, swing=50):
     # Ticks counted from the press of STARTSTOP, which sends the first step itself.
     ticks = [t for t in read_ticks(ticks_path) if starts[0] < t < end] if ticks_path else []
     if len(ticks) > 2:
-        indices, grid, period = steps_on_tick_grid(starts, ticks, step_ticks)
+        indices, grid, period = steps_on_tick_grid(
+            starts, ticks, step_ticks, lambda k: swing_delay_microseconds(k * step_ticks, swing, tempo))
         delays = [swing_delay_microseconds(k * step_ticks, swing, tempo) for k in indices]
         points = list(zip(indices[1:], starts[1:]))
         origin = grid[0]
@@ -237,7 +243,9 @@ def analyse(path, tempo, step_ticks, ticks_path=None, swing=50):
         "period": period,
         "ls_period": least_squares_slope(points),
         "expected_nominal": math.floor(duration / nominal) + 1,
-        "expected_fitted": math.floor(duration / period) + 1,
+        # A swung step whose moment comes after the stop is dropped with it.
+        "expected_fitted": sum(1 for k in range(math.floor(duration / period) + 1)
+                               if period * k + swing_delay_microseconds(k * step_ticks, swing, tempo) < duration),
         "index_gaps": indices[-1] + 1 - len(steps),
         "start_offset": starts[0] - origin,
         "lateness": lateness,
