@@ -150,8 +150,11 @@ void Sequencer::play_up_to(long long tick, bool sending)
     timerCounter_last = static_cast<int>(tick);
 }
 
+// A Start while playing begins the count of clocks anew: steps still waiting
+// for a clock of the old count end their notes and start none.
 void Sequencer::start_from_master()
 {
+    swing.end_notes();
     cockpit.startstopButton.state = 1;
     rows_to_start();
 }

@@ -43,7 +43,7 @@ public:
     long long next_due() const;
     // At a stop, EXIT or a channel change, before the sweep.
     void drop() { first = count = 0; }
-    // When a master vanishes: every Note Off waiting goes out now, nothing else does.
+    // When a master vanishes or starts again: every Note Off waiting goes out now, nothing else does.
     void end_notes();
     int waiting() const { return count; }
 
