@@ -317,8 +317,11 @@ TEST_F(PlayTest, SwungStepsWaitForTheirMomentWhileTheClockOutStaysStraight)
     now = 0;
     s().clockNow = [] { return now; };
     s().clockOut = s().swing.on = true;
+    s().swing.percent = 62;
     s().swing.draw_first(s());
-    drag(*s().swing.fader, 75);
+    Fader& fader = *s().swing.fader;
+    EXPECT_TRUE(shows(skin.faderknob_ut, fader.x + fader.knob_pos, fader.y) && fader.knob_pos > 0) << "62 % drawn";
+    drag(fader, 75);
     startstop();
     MidiRecorder::clear();
     auto notes = [] { return std::count(MidiRecorder::bytes.begin(), MidiRecorder::bytes.end(), 0x90); };
@@ -332,9 +335,9 @@ TEST_F(PlayTest, SwungStepsWaitForTheirMomentWhileTheClockOutStaysStraight)
     std::vector<int> step = {0xB0, 1, 0x40, 0xB0, 1, 0x40, 0x80, 0x24, 0x7F, 0x90, 0x24, 0x40};
     step.insert(step.begin(), 8, 0xF8);
     EXPECT_EQ(MidiRecorder::bytes, step);
-    drag(*s().swing.fader, 50);
+    drag(fader, 50);
     tick_passes(18, 30);
-    drag(*s().swing.fader, 75);
+    drag(fader, 75);
     tick_passes(31, 36);
     EXPECT_EQ(notes(), 3) << "ticks 24 and 36 straight: the pair had begun at 50 %";
     tick_passes(37, 60);
