@@ -12,7 +12,11 @@ follower derives its tempo from. With --ticks, a file of the tick callback's own
 monotonic stamps (nanoseconds, one per line; benchmark builds write it), the
 timer's lateness and drift are reported apart from the main loop's.
 
-Usage: analyse_capture.py CAPTURE --tempo BPM --step-ticks N [--ticks FILE] [--title TEXT]
+With --swing S (the SWING fader, in %), each step is measured against its
+swung moment, and the first bytes of swung steps are reported apart from the
+straight ones.
+
+Usage: analyse_capture.py CAPTURE --tempo BPM --step-ticks N [--ticks FILE] [--swing S] [--title TEXT]
 """
 import argparse
 import math
@@ -25,6 +29,16 @@ ALL_NOTES_OFF = 0x7B
 TIMING_CLOCK = 0xF8
 TICKS_PER_CLOCK = 2
 LATE_LIMITS = (1000, 2000, 5000)
+SWING_PAIR_TICKS = 24
+
+
+def swing_delay_microseconds(tick, percent, tempo):
+    """How much later than its tick a step of that tick leaves, swung (timer units rounded up, as the program does)."""
+    period = TIMER_UNITS_PER_MINUTE // (tempo * TICKS_PER_BEAT)
+    u = tick % SWING_PAIR_TICKS
+    warp = 2 * u * percent if u <= 12 else 24 * percent + 2 * (u - 12) * (100 - percent)
+    units = -(-warp * period // 100) - u * period
+    return units * 1e6 / TIMER_UNITS_PER_SECOND
 
 
 def nominal_tick_microseconds(tempo):
@@ -100,7 +114,7 @@ def step_indices(starts, period, beat):
     return indices
 
 
-def steps_on_tick_grid(starts, ticks, step_ticks):
+def steps_on_tick_grid(starts, ticks, step_ticks, delay=lambda k: 0):
     """Grid index and grid time of each step, and the step period, from the tick callback's own stamps.
 
     The stamps give the tick grid (the line below them that is closest to them).
@@ -111,10 +125,15 @@ def steps_on_tick_grid(starts, ticks, step_ticks):
     leave no room for that (a stall's owed ticks handed over in more than one
     pass give more than one late step). Counting the stamps before each step
     instead would be thrown off by a timer thread that stamps a tick late.
+    A swung step belongs to the latest position whose swung moment (delay(k)
+    after it) lies before it left.
     """
     tick_origin, tick_period = fit_grid(list(enumerate(ticks, start=1)))
     step_period = tick_period * step_ticks
     indices = [math.floor((start - tick_origin + GRID_SLACK) / step_period) for start in starts]
+    for i, start in enumerate(starts):
+        while indices[i] > 0 and tick_origin + step_period * indices[i] + delay(indices[i]) - GRID_SLACK > start:
+            indices[i] -= 1
     indices[0] = 0  # the first step leaves at the press, off the timer's phase
     for i in range(len(starts) - 2, 0, -1):
         indices[i] = min(indices[i], indices[i + 1] - 1)
@@ -173,7 +192,7 @@ def shape(step):
     return tuple(data[0] & 0xF0 for _, data in step)
 
 
-def analyse(path, tempo, step_ticks, ticks_path=None):
+def analyse(path, tempo, step_ticks, ticks_path=None, swing=50):
     messages, clocks = read_messages(path)
     played, stop_time = split_at_sweep(messages)
     steps, leftover = group_steps(played)
@@ -186,17 +205,23 @@ def analyse(path, tempo, step_ticks, ticks_path=None):
     # Ticks counted from the press of STARTSTOP, which sends the first step itself.
     ticks = [t for t in read_ticks(ticks_path) if starts[0] < t < end] if ticks_path else []
     if len(ticks) > 2:
-        indices, grid, period = steps_on_tick_grid(starts, ticks, step_ticks)
+        indices, grid, period = steps_on_tick_grid(
+            starts, ticks, step_ticks, lambda k: swing_delay_microseconds(k * step_ticks, swing, tempo))
+        delays = [swing_delay_microseconds(k * step_ticks, swing, tempo) for k in indices]
         points = list(zip(indices[1:], starts[1:]))
         origin = grid[0]
+        grid = [g + d for g, d in zip(grid, delays)]
     else:
         indices = step_indices(starts, nominal, tick * TICKS_PER_BEAT)
+        delays = [swing_delay_microseconds(k * step_ticks, swing, tempo) for k in indices]
         # The first step is sent at the press of STARTSTOP, off the timer's phase: it is reported apart.
-        points = list(zip(indices[1:], starts[1:]))
+        points = [(k, t - d) for k, t, d in zip(indices[1:], starts[1:], delays[1:])]
         origin, period = fit_grid(points)
-        grid = [origin + period * k for k in indices]
+        grid = [origin + period * k + d for k, d in zip(indices, delays)]
     lateness = sorted(t - grid[i] for i, step in enumerate(steps) if i > 0 for t, _ in step)
     first_bytes = sorted(starts[i] - grid[i] for i in range(1, len(steps)))
+    swung_first_bytes = sorted(starts[i] - grid[i] for i in range(1, len(steps)) if delays[i] > 0)
+    straight_first_bytes = sorted(starts[i] - grid[i] for i in range(1, len(steps)) if delays[i] == 0)
     spreads = sorted(step[-1][0] - step[0][0] for step in steps)
     duration = end - origin
     shapes = {}
@@ -218,11 +243,15 @@ def analyse(path, tempo, step_ticks, ticks_path=None):
         "period": period,
         "ls_period": least_squares_slope(points),
         "expected_nominal": math.floor(duration / nominal) + 1,
-        "expected_fitted": math.floor(duration / period) + 1,
+        # A swung step whose moment comes after the stop is dropped with it.
+        "expected_fitted": sum(1 for k in range(math.floor(duration / period) + 1)
+                               if period * k + swing_delay_microseconds(k * step_ticks, swing, tempo) < duration),
         "index_gaps": indices[-1] + 1 - len(steps),
         "start_offset": starts[0] - origin,
         "lateness": lateness,
         "first_bytes": first_bytes,
+        "swung_first_bytes": swung_first_bytes,
+        "straight_first_bytes": straight_first_bytes,
         "spreads": spreads,
         "shapes": shapes,
         "late_steps": [sum(1 for i, t in enumerate(starts) if i > 0 and t - grid[i] > limit) for limit in LATE_LIMITS],
@@ -255,6 +284,11 @@ def report(title, tempo, step_ticks, r):
         + ", ".join(f"{limit // 1000} ms: {n}" for limit, n in zip(LATE_LIMITS, r["late_steps"])),
         f"Note On velocity changed between steps {r['velocity_changes']} times",
     ]
+    for kind in ("swung", "straight"):
+        late = r[kind + "_first_bytes"]
+        if late and r["swung_first_bytes"]:
+            lines.append(f"first byte of {len(late)} {kind} steps against their moment (us): p50 {percentile(late, 0.50):.0f}  "
+                         f"p99 {percentile(late, 0.99):.0f}  p99.9 {percentile(late, 0.999):.0f}  max {late[-1]:.0f}")
     if r["leftover"]:
         lines.append(f"{r['leftover']} messages after the last Note On, before the stop")
     if r["ticks"]:
@@ -282,9 +316,10 @@ def main():
     parser.add_argument("--tempo", type=int, required=True)
     parser.add_argument("--step-ticks", type=int, required=True)
     parser.add_argument("--ticks", help="the tick callback's stamps (benchmark builds)")
+    parser.add_argument("--swing", type=int, default=50, help="the SWING fader's value, in %%")
     parser.add_argument("--title", default="capture")
     args = parser.parse_args()
-    result = analyse(args.capture, args.tempo, args.step_ticks, args.ticks)
+    result = analyse(args.capture, args.tempo, args.step_ticks, args.ticks, args.swing)
     print(report(args.title, args.tempo, args.step_ticks, result))
 
 

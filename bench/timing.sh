@@ -23,6 +23,8 @@
 # f120, f249, f120x64, f249x64, fjump, flood, s, m).
 # BENCH_CLOCK=1 switches MIDI clock out on and reports its intervals.
 # BENCH_SAVE_POWER=1 switches save_power on.
+# BENCH_SWING=S switches swing on at S % (50 to 75), seeded through a panel file;
+# the steps are then measured against their swung moments.
 # BENCH_NO_RT=1 runs the program without the right to real-time priority.
 # A program built with -DKALVEROSIN_BENCH=ON also notes when each tick callback
 # ran: the timer's own lateness and drift are then reported apart.
@@ -91,6 +93,10 @@ start_program() {
     [ -n "${2:-}" ] && printf 'capture_input = %s\n[kalverosin4]\nfollow_clock = yes\n' "$2" >>"$dir/allegro.cfg"
     [ "${BENCH_CLOCK:-0}" = 1 ] && printf '[kalverosin4]\nmidi_clock = yes\n' >>"$dir/allegro.cfg"
     [ "${BENCH_SAVE_POWER:-0}" = 1 ] && printf '[kalverosin4]\nsave_power = yes\n' >>"$dir/allegro.cfg"
+    if [ -n "${BENCH_SWING:-}" ]; then
+        printf '[kalverosin4]\nswing = yes\nremember_panel = yes\npanel_file = %s\n' "$dir/panel" >>"$dir/allegro.cfg"
+        printf 'kalverosin4-panel 2\nswing %s\nend\n' "$BENCH_SWING" >"$dir/panel"
+    fi
     if [ "${BENCH_NO_RT:-0}" = 1 ]; then
         launch=$dir/without-realtime-priority
         printf '#!/bin/sh\nexec setpriv --bounding-set=-sys_nice prlimit --rtprio=0 "%s"\n' "$program" >"$launch"
@@ -206,7 +212,7 @@ cpu_report() {
 analyse() {
     local ticks=()
     [ -s "$(dirname "$capture")/ticks.txt" ] && ticks=(--ticks "$(dirname "$capture")/ticks.txt")
-    python3 "$here/analyse_capture.py" "$capture" --tempo "$1" --step-ticks "$2" "${ticks[@]}" --title "$3"
+    python3 "$here/analyse_capture.py" "$capture" --tempo "$1" --step-ticks "$2" "${ticks[@]}" --swing "${BENCH_SWING:-50}" --title "$3"
 }
 
 # ---------------------------------------------------------------------------
@@ -320,7 +326,7 @@ follow_master() { # NAME BPM STEP_TICKS [BPM_AFTER]
         fail "the master could not play"
     cpu_sample >"$dir/cpu.after"
     press_exit
-    python3 "$here/analyse_follow.py" "$dir/master.txt" "$capture" --step-ticks "$step_ticks" \
+    python3 "$here/analyse_follow.py" "$dir/master.txt" "$capture" --step-ticks "$step_ticks" --swing "${BENCH_SWING:-50}" \
         ${after:+--change-at $((seconds / 2))} --title "$1: following a master at $bpm${after:+ then $after} BPM, a step every $step_ticks ticks, ${seconds} s"
     cpu_report "$dir/cpu.before" "$dir/cpu.after"
 }

@@ -75,6 +75,7 @@ void Sequencer::follow_master()
     if (nextClock > 0 && interval > 0 && now >= masterClock.last() + interval / 2) play_up_to(2 * nextClock - 1);
     // A master that stops sending clocks leaves no note sounding; the rows wait where they stand.
     if (!silenced && masterClock.last() != 0 && now - masterClock.last() > std::max(VanishedAfter, 2 * interval)) {
+        swing.end_notes();
         send_midi(NoteOff + midiChannel, lastNote, 0x7F);
         silenced = true;
     }
@@ -125,6 +126,7 @@ void Sequencer::hear_clock(long long now)
     if (!running()) return;
     awaitingClock = false;
     ++nextClock;
+    swing.clock_heard(nextClock - 1, now, masterClock.interval());
 }
 
 // Every tick up to this one in order, so that each row keeps the master's
@@ -138,8 +140,11 @@ void Sequencer::play_up_to(long long tick, bool sending)
     timerCounter_last = static_cast<int>(tick);
 }
 
+// A Start while playing begins the count of clocks anew: steps still waiting
+// for a clock of the old count end their notes and start none.
 void Sequencer::start_from_master()
 {
+    swing.end_notes();
     cockpit.startstopButton.state = 1;
     rows_to_start();
 }

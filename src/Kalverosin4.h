@@ -6,6 +6,7 @@
 
 #include "MasterInput.h"
 #include "Patterns.h"
+#include "Swing.h"
 #include "Transpose.h"
 
 #include <array>
@@ -517,6 +518,10 @@ inline constexpr PanelPlace PanelLayout[] = {
     {"channel-fader", 450, 445},
     {"channel-display", 593, 444},
     {"channel-label", 361, 447},
+    // With swing on, left of MIDI CHANNEL.
+    {"swing-label", 20, 447},
+    {"swing", 70, 445},
+    {"swing-display", 200, 444},
     // With patterns or transpose on, a line of their own in the top cockpit; in bars of four.
     {"pattern-label", 20, 38},
     {"pattern-1", 80, 36}, {"pattern-2", 95, 36}, {"pattern-3", 110, 36}, {"pattern-4", 125, 36},
@@ -584,6 +589,7 @@ struct ConfigOptions {
     int patternChange = 1;     // pattern_change: bars between the lines where a pattern may change
     bool transpose = false;    // transpose: the note row transposed by a key played
     int transposeChannel = 0;  // transpose_channel: 1 to 16; 0 is the panel's channel
+    bool swing = false;        // swing: the rows' steps on a shuffle grid
 };
 ConfigOptions read_options();
 
@@ -647,6 +653,7 @@ public:
     bool savePower = false;  // save_power: playing, sleep until shortly before a tick that sends
     Patterns patterns;
     Transpose transpose;
+    Swing swing;
     // Where a master's messages and the time (monotonic nanoseconds) come from
     // while following; tests put their own here.
     bool (*readMaster)(MasterMessage& message);
@@ -662,6 +669,7 @@ private:
     long long playTick;  // ticks since the transport started
     void handle_ticks(int counter);
     void handle_tick(long long t, long long newest);
+    void place_swung(long long t, long long newest);
     void draw_frame();
     void rest_until_due();
     long long next_byte_deadline();

@@ -137,6 +137,7 @@ ConfigOptions read_options()
     options.patternChange = config_number(OptionsSection, "pattern_change", 1, 16, 1);
     options.transpose = read_switch("transpose");
     options.transposeChannel = config_number(OptionsSection, "transpose_channel", 1, 16, 0);
+    options.swing = read_switch("swing");
     return options;
 }
 
@@ -312,6 +313,7 @@ void Sequencer::draw_first_picture()
     cockpit.draw_first(schirm, skin);
     patterns.draw_first(*this);
     transpose.draw_first(*this);
+    swing.draw_first(*this);
 }
 
 bool Sequencer::running() { return cockpit.startstopButton.get_state() == 1; }
@@ -325,6 +327,7 @@ void Sequencer::pass()
         listen_to_player(*this);
         if (running()) handle_ticks(timerCounter.load());
     }
+    if (swing.waiting()) swing.send_due(clockNow());
     if (FrameTimer.load() <= 0) return rest_until_due();
     draw_frame();
 }
@@ -342,6 +345,7 @@ void Sequencer::draw_frame()
     refresh_cockpit();
     patterns.refresh(*this);
     transpose.refresh(*this);
+    swing.refresh(*this);
 }
 
 // The controller number can be changed only while the transport is stopped.
@@ -426,19 +430,20 @@ void Sequencer::handle_tick(long long t, long long newest)
     // A follower passes its master's clocks on instead.
     if (clockOut && !followClock && t % TicksPerClock == 0) send_realtime(TimingClock);
     patterns.at_tick(*this, t);
+    place_swung(t, newest);
     for (Row_Mode* row : {&upperControllerRow, &lowerControllerRow}) {
         if (!due(t, row->rate)) continue;
         int value = row->step();
         int controller = row->lines.controllerDis.value;
-        if (controller != 0 && sends(t, row->rate, newest)) send_midi(ControlChange + midiChannel, controller, value);
+        if (controller != 0 && sends(t, row->rate, newest)) swing.send(ControlChange + midiChannel, controller, value);
     }
     if (due(t, noteRow.rate)) nextNote = noteRow.step();
     if (due(t, gateRow.rate)) {
         int velocity = gateRow.step();
         if (!sends(t, gateRow.rate, newest)) return;
-        send_midi(NoteOff + midiChannel, lastNote, 0x7F);
+        swing.send(NoteOff + midiChannel, lastNote, 0x7F);
         lastNote = transpose.sent(nextNote);
-        send_midi(NoteOn + midiChannel, lastNote, velocity);
+        swing.send(NoteOn + midiChannel, lastNote, velocity);
     }
 }
 
@@ -490,6 +495,7 @@ void Sequencer::remember_panel()
 
 void Sequencer::all_notes_off()
 {
+    swing.drop();
     for (int channel = 0; channel < MidiChannels; ++channel) send_midi(ControlChange + channel, AllNotesOff, 0);
 }
 
@@ -525,6 +531,7 @@ int run_kalverosin()
         sequencer.patterns.grid = options.patternChange * BarTicks;
         sequencer.transpose.on = options.transpose;
         sequencer.transpose.channel = options.transposeChannel - 1;
+        sequencer.swing.on = options.swing;
         sequencer.panelFile = options.panelFile;
         sequencer.savePower = options.savePower;
         if (!sequencer.panelFile.empty() && !restore_panel(sequencer, sequencer.panelFile)) sequencer.panelFile.clear();

@@ -4,6 +4,7 @@
 //   kalverosin4-panel 2
 //   speed 120
 //   channel 1
+//   swing 50                                  (with swing on, or a swing kept from a run with it)
 //   playing 1
 //   pattern 1                                 (each pattern that holds something)
 //   row upper-controller
@@ -137,8 +138,9 @@ std::string panel_text(Sequencer& s)
     PatternBank bank = s.patterns.bank;
     bank.patterns[bank.playing] = pattern_of_rows(s);
     out << "# Kalverosin 4 keeps its panel here: one setting per line, as the panel shows it.\n"
-        << Heading << ' ' << Format << "\nspeed " << s.cockpit.tempo() << "\nchannel " << s.cockpit.channelFader.value
-        << "\nplaying " << bank.playing + 1 << '\n';
+        << Heading << ' ' << Format << "\nspeed " << s.cockpit.tempo() << "\nchannel " << s.cockpit.channelFader.value;
+    if (s.swing.on || s.swing.percent != 50) out << "\nswing " << s.swing.percent;
+    out << "\nplaying " << bank.playing + 1 << '\n';
     std::array<RowView, 4> views = row_views(s);
     for (int n = 0; n < PatternCount; ++n) {
         if (!bank.patterns[n].used) continue;
@@ -216,6 +218,7 @@ public:
         size_t args = w.size() - 1;
         if (key == "speed" && args == 1) return take_speed(w[1]);
         if (key == "channel" && args == 1) return take_channel(w[1]);
+        if (key == "swing" && args == 1) return take_swing(w[1]);
         if (key == "playing" && args == 1) return take_playing(w[1]);
         if (key == "pattern" && args == 1) return take_pattern(w[1]);
         if (key == "row" && args == 1) return select_row(w[1]);
@@ -302,6 +305,12 @@ private:
         sequencer.cockpit.channelFader.set(channel);
         sequencer.cockpit.channelDis.value = channel;
         sequencer.midiChannel = channel - 1;
+        return "";
+    }
+
+    std::string take_swing(const std::string& text)
+    {
+        if (!number_in(text, 50, 75, sequencer.swing.percent)) return "swing " + text + " is not a swing of 50 to 75 %";
         return "";
     }
 

@@ -77,5 +77,7 @@ long long Sequencer::next_byte_deadline()
     long long sending = LLONG_MAX;
     for (int rate : {upperControllerRow.rate, lowerControllerRow.rate, gateRow.rate, clockOut ? TicksPerClock : 0})
         if (rate > 0) sending = std::min(sending, (from + rate - 1) / rate * rate);
-    return next + nanoseconds_in((sending - from) * tick_period(cockpit.speedDis.value));
+    long long ticked = next + nanoseconds_in((sending - from) * tick_period(cockpit.speedDis.value));
+    long long swung = swing.next_due();
+    return swung < 0 ? ticked : std::min(ticked, swung);
 }

@@ -91,6 +91,28 @@ TEST_F(FollowerTest, StepsFallOnTheMastersClocksAndMidwayBetweenThem)
     }
 }
 
+// Swung, the step of tick 12 (clock 6) lies at w(12) of the pair: after the
+// clock that precedes that moment by its share of the interval, clocks 10 ms apart.
+TEST_F(FollowerTest, SwungStepsArePlacedFromTheMastersClocks)
+{
+    const std::pair<int, long long> cases[] = {{50, 70 * Ms}, {54, 74800000}, {62, 84400000}, {75, 100 * Ms}};
+    for (const auto& [percent, swung] : cases) {
+        TearDown();
+        SetUp();
+        s().swing.on = true;
+        s().swing.percent = percent;
+        master.push_back({0, {K::Start, 0}});
+        clocks(10 * Ms, 400 * Ms, 10 * Ms);
+        run_until(400 * Ms);
+        std::vector<long long> ons;
+        for (size_t i = 0; i < MidiRecorder::bytes.size(); i += 3)
+            if (MidiRecorder::bytes[i] == 0x90) ons.push_back(byteTimes[i]);
+        ASSERT_GE(ons.size(), 4u) << percent;
+        const long long want[] = {10 * Ms, swung, 130 * Ms, swung + 120 * Ms};
+        for (int k = 0; k < 4; ++k) EXPECT_TRUE(ons[k] >= want[k] && ons[k] < want[k] + Pass) << percent << " %, step " << k;
+    }
+}
+
 // Clocks before a Start move nothing; Stop keeps the places for Continue; a
 // Song Position while stopped puts every row where playing that far would
 // have; a master that goes quiet leaves no note sounding. With clock out, all

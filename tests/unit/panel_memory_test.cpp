@@ -143,6 +143,7 @@ TEST_F(PanelMemoryTest, ABadFileIsNamedWithItsLineKeptAsideAndWhatItCannotGiveSt
         {"kalverosin4-panel 3\nspeed 90\nend\n", "line 1: it was written by a newer", 120},
         {"kalverosin4-panel 2\nspeed 90\npattern 17\nend\n", "line 3: pattern 17 is not a pattern of 1 to 16", 90},
         {"kalverosin4-panel 2\nspeed 90\nplaying 0\nend\n", "line 3: playing 0 is not a pattern", 90},
+        {"kalverosin4-panel 2\nspeed 90\nswing 76\nend\n", "line 3: swing 76 is not a swing of 50 to 75", 90},
         {"\x89PNG\r\n\x1b[2J", "line 1: this is not a Kalverosin 4 panel file", 120},
         {"", "line 1: the file is empty", 120},
     };
@@ -219,7 +220,7 @@ TEST_F(PanelMemoryTest, AFileWrittenByHandBehindASymbolicLinkSetsTheRowsItNamesA
     fs::path target = dir / "patterns" / "live.panel";
     fs::create_directories(target.parent_path());
     fs::create_symlink("../patterns/live.panel", file);
-    std::ofstream(target) << "kalverosin4-panel 1\nrow upper-controller\ncontroller 7\n"
+    std::ofstream(target) << "kalverosin4-panel 1\nswing 62\nrow upper-controller\ncontroller 7\n"
                              "row lower-controller\ncontroller 9\nvalues 1 2 3\nend\n";
     fs::permissions(target, fs::perms(0640));
     EXPECT_EQ(restart(), "");
@@ -230,7 +231,7 @@ TEST_F(PanelMemoryTest, AFileWrittenByHandBehindASymbolicLinkSetsTheRowsItNamesA
     EXPECT_TRUE(s().patterns.bank.playing == 0 && !s().patterns.bank.patterns[1].used) << "format 1: pattern 1 alone";
     s().cockpit.channelFader.set(5);
     ASSERT_TRUE(save_panel(s(), file));
-    EXPECT_NE(contents(target).find("channel 5\n"), std::string::npos) << contents(target);
+    EXPECT_NE(contents(target).find("channel 5\nswing 62\n"), std::string::npos) << "kept with swing off";
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
     std::ofstream(target) << "speed 90\n";
     std::string said = restart();

@@ -6,6 +6,7 @@
 
 #include <allegro/internal/aintern.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -295,6 +296,57 @@ TEST_F(PlayTest, TheTickCounterWrapsWithoutLosingThePace)
         if (!taken().empty()) stepsAt.push_back(static_cast<int>(i));
     }
     EXPECT_EQ(stepsAt, (std::vector<int>{12, 24, 36, 48, 60}));
+}
+
+// How much later than its straight tick a moment of rate 64 is played at 120 BPM, in timer units rounded up.
+TEST(Swing, TheWarpMovesEachMomentOfAPairAndNothingEarlier)
+{
+    const std::pair<int, std::array<long long, 6>> cases[] = {  // ticks 3, 9, 12, 15, 21, 24 into the pair
+        {50, {0, 0, 0, 0, 0, 0}}, {54, {2983, 8949, 11931, 8949, 2983, 0}},
+        {62, {8949, 26845, 35793, 26845, 8949, 0}}, {75, {18642, 55926, 74568, 55926, 18642, 0}}};
+    for (const auto& [percent, delays] : cases)
+        for (int k = 0; k < 6; ++k)
+            EXPECT_EQ(swing_delay_units(std::array{3, 9, 12, 15, 21, 24}[k], percent, tick_period(120)), delays[k]) << percent;
+}
+
+// At 75 % the step of tick 12 waits until tick 18's moment, behind the clock
+// out; the fader counts from the next pair; a stop drops a step still waiting.
+TEST_F(PlayTest, SwungStepsWaitForTheirMomentWhileTheClockOutStaysStraight)
+{
+    static long long now;
+    now = 0;
+    s().clockNow = [] { return now; };
+    s().clockOut = s().swing.on = true;
+    s().swing.percent = 62;
+    s().swing.draw_first(s());
+    Fader& fader = *s().swing.fader;
+    EXPECT_TRUE(shows(skin.faderknob_ut, fader.x + fader.knob_pos, fader.y) && fader.knob_pos > 0) << "62 % drawn";
+    drag(fader, 75);
+    startstop();
+    MidiRecorder::clear();
+    auto notes = [] { return std::count(MidiRecorder::bytes.begin(), MidiRecorder::bytes.end(), 0x90); };
+    tick_passes(1, 17);
+    EXPECT_EQ(MidiRecorder::bytes, std::vector<int>(8, 0xF8)) << "ticks 2 to 16 clocked, the step of 12 waits";
+    now = 62495128;  // 6 ticks of 120 BPM, rounded up, less a nanosecond
+    tick_pass(17);
+    EXPECT_EQ(MidiRecorder::bytes.size(), 8u);
+    now += 1;
+    tick_pass(17);
+    std::vector<int> step = {0xB0, 1, 0x40, 0xB0, 1, 0x40, 0x80, 0x24, 0x7F, 0x90, 0x24, 0x40};
+    step.insert(step.begin(), 8, 0xF8);
+    EXPECT_EQ(MidiRecorder::bytes, step);
+    drag(fader, 50);
+    tick_passes(18, 30);
+    drag(fader, 75);
+    tick_passes(31, 36);
+    EXPECT_EQ(notes(), 3) << "ticks 24 and 36 straight: the pair had begun at 50 %";
+    tick_passes(37, 60);
+    EXPECT_EQ(notes(), 4) << "tick 48 straight, tick 60 waits";
+    startstop();
+    now = 1000000000000;
+    tick_pass(61);
+    EXPECT_EQ(notes(), 4) << "no Note On after the sweep";
+    EXPECT_EQ(MidiRecorder::bytes.back(), 0);
 }
 
 // Allegro's configuration as a user writes it, read once at start.
