@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int Straight = 50;
-constexpr int NoteOff = 0x80;
 constexpr int Half = SwingPairTicks / 2;
 constexpr int HundredthsPerClock = 200;  // a clock is two ticks
 constexpr long long NanosPerSecond = 1000000000;
